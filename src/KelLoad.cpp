@@ -1,0 +1,323 @@
+// The program loader. A load file is a magic line ("8585"), a segment-count
+// line (1 to 4), a sizes line (one plain number per segment) and value lines:
+// instructions for segment 0, integers and strings for segment 1. The process
+// is created with its segments back to back from the given cell; a load that
+// fails leaves no process behind and always closes its file.
+
+#include "KelLoad.h"
+
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "KelMem_Internal.h"
+#include "kelparse.h"
+
+const char* const DataType_Magic[] = {"8585", nullptr};
+const char* const DataType_Integer[] = {"%u", "#%u", nullptr};
+const char* const DataType_String[] = {"\"%s", nullptr};
+const char* const DataType_Instruction[] = {"RUN", "HALT", nullptr};
+const char* const* const DataType_List[] = {DataType_Magic, DataType_Integer, DataType_String,
+                                            DataType_Instruction, nullptr};
+
+namespace {
+
+// Most segments a load file may declare.
+constexpr int32_t kMaxSegments = 4;
+
+// The loader's line buffer, in bytes.
+constexpr int32_t kLineBuffer = 160;
+
+// Sub-types within DataType_Integer.
+constexpr int32_t kIntegerPlain = 0; // "%u"
+constexpr int32_t kIntegerHash = 1;  // "#%u"
+
+// A growable byte buffer for one whole line.
+struct LineBuf {
+    char* data;
+    size_t len;
+    size_t cap;
+};
+
+// Appends c; false when memory runs out.
+bool lineAppend(LineBuf* lb, char c)
+{
+    if (lb->len + 1 >= lb->cap) {
+        size_t cap = lb->cap ? lb->cap * 2 : 256;
+        auto* grown = static_cast<char*>(std::realloc(lb->data, cap));
+        if (!grown)
+            return false;
+        lb->data = grown;
+        lb->cap = cap;
+    }
+    lb->data[lb->len++] = c;
+    lb->data[lb->len] = '\0';
+    return true;
+}
+
+// Reads one whole line of fp, line feed included, into lb. False when memory
+// runs out.
+bool readWholeLine(std::FILE* fp, LineBuf* lb)
+{
+    int c;
+    while ((c = std::getc(fp)) != EOF) {
+        if (!lineAppend(lb, static_cast<char>(c)))
+            return false;
+        if (c == '\n')
+            break;
+    }
+    return true;
+}
+
+// Converts a run of decimal digits to a number; false when it is empty, holds
+// anything else, or exceeds `max`.
+bool toNumber(const char* digits, uint32_t max, uint32_t* out)
+{
+    const char* end = digits + std::strlen(digits);
+    uint32_t value = 0;
+    auto res = std::from_chars(digits, end, value);
+    if (res.ec != std::errc() || res.ptr != end || value > max)
+        return false;
+    *out = value;
+    return true;
+}
+
+// The state of one load: the open file, the line just read, and where the
+// next value goes.
+struct Load {
+    KelMM* kmm;
+    int32_t process;
+    std::FILE* fileIn;
+    char buf[kLineBuffer];
+    char** strList;
+    int32_t n;          // tokens in strList, -1 for none
+    const SegList* seg; // current segment of the value walk
+    int32_t segnum;     // its number, from 0
+    int32_t segpos;     // offset of the next cell within it
+};
+
+// Reads the next line into ld->strList, releasing the previous one.
+void nextLine(Load* ld)
+{
+    FreeStrList(ld->strList);
+    ld->strList = GetExplodedLine(ld->buf, kLineBuffer, ld->fileIn, &ld->n);
+}
+
+// The magic line's first token must be "8585".
+ErrMessage_t readMagic(Load* ld)
+{
+    nextLine(ld);
+    // A file that cannot be read at all (a directory, say) cannot be loaded.
+    if (!ld->strList && std::ferror(ld->fileIn))
+        return ERR_NOFILE;
+    if (!ld->strList || DetermineType(ld->strList[0], DataType_List) != DATA_MAGIC)
+        return ERR_INVALIDFILE;
+    return ERR_NONE;
+}
+
+// The count line: one plain number from 1 to kMaxSegments.
+ErrMessage_t readCount(Load* ld, int32_t* numSegments)
+{
+    nextLine(ld);
+    if (ld->n != 1 || DetermineType(ld->strList[0], DataType_List) != DATA_INTEGER)
+        return ERR_INVALIDFILE;
+    uint32_t count = 0;
+    if (!toNumber(ld->strList[0], kMaxSegments, &count) || count < 1)
+        return ERR_INVALIDFILE;
+    *numSegments = static_cast<int32_t>(count);
+    return ERR_NONE;
+}
+
+// The sizes line: exactly numSegments plain numbers. A size past INT32_MAX
+// cannot be reserved in any memory this manager has.
+ErrMessage_t readSizes(Load* ld, int32_t numSegments, int32_t* segSizes)
+{
+    nextLine(ld);
+    if (!ld->strList)
+        return ERR_INVALIDFILE;
+    if (ld->n != numSegments)
+        return ERR_INVALIDINSTRUCTION;
+    bool tooLarge = false;
+    for (int32_t i = 0; i < numSegments; i++) {
+        const char* tok = ld->strList[i];
+        if (DetermineType(tok, DataType_List) != DATA_INTEGER ||
+            DetermineSubType(DATA_INTEGER, tok, DataType_List) != kIntegerPlain)
+            return ERR_INVALIDFILE;
+        uint32_t size = 0;
+        if (toNumber(tok, INT32_MAX, &size))
+            segSizes[i] = static_cast<int32_t>(size);
+        else
+            tooLarge = true;
+    }
+    return tooLarge ? ERR_INSUFFICIENTMEM : ERR_NONE;
+}
+
+// True when a segment of positive length follows s in its list.
+bool cellFollows(const SegList* s)
+{
+    for (s = s->next; s; s = s->next) {
+        if (s->seg.len > 0)
+            return true;
+    }
+    return false;
+}
+
+// Moves the walk on when the current segment is full, at most once per
+// value. A value that lands on an empty segment takes the first cell of the
+// next non-empty one; with none left it would fall outside the process.
+ErrMessage_t advance(Load* ld)
+{
+    if (ld->segpos < ld->seg->seg.len)
+        return ERR_NONE;
+    ld->seg = ld->seg->next;
+    ld->segpos = 0;
+    ld->segnum++;
+    if (!ld->seg || (ld->seg->seg.len == 0 && !cellFollows(ld->seg)))
+        return ERR_DATAOVERFLOW;
+    return ERR_NONE;
+}
+
+// Writes an integer token ("123" or "#123") into cell.
+ErrMessage_t writeInteger(KelMem* cell, const char* tok)
+{
+    int32_t form = DetermineSubType(DATA_INTEGER, tok, DataType_List);
+    uint32_t value = 0;
+    if (!toNumber(form == kIntegerHash ? tok + 1 : tok, UINT32_MAX, &value))
+        return ERR_INVALIDDATA;
+    cell->integer.type = DATA_INTEGER;
+    cell->integer.value = value;
+    return ERR_NONE;
+}
+
+// Writes a string token (a quote and 1 to 19 characters) into cell.
+ErrMessage_t writeString(KelMem* cell, const char* tok)
+{
+    size_t len = std::strlen(tok);
+    if (len > static_cast<size_t>(KMM_STRING_MAX))
+        return ERR_INVALIDDATA;
+    cell->string.type = DATA_STRING;
+    std::memset(cell->string.value, 0, sizeof cell->string.value);
+    std::memcpy(cell->string.value, tok + 1, len - 1);
+    return ERR_NONE;
+}
+
+// Places one value token into the next cell of the process.
+ErrMessage_t placeValue(Load* ld, const char* tok)
+{
+    ErrMessage_t err = advance(ld);
+    if (err != ERR_NONE)
+        return err;
+    KelMem* cell = &ld->kmm->mem[ld->seg->seg.pos + ld->segpos];
+    int32_t type = DetermineType(tok, DataType_List);
+    if (ld->segnum == 0) {
+        if (type != DATA_INSTRUCTION)
+            return ERR_INVALIDINSTRUCTION;
+        cell->instruction.type = DATA_INSTRUCTION;
+        cell->instruction.value =
+            static_cast<InstructionType_e>(DetermineSubType(type, tok, DataType_List));
+    } else if (ld->segnum == 1) {
+        if (type == DATA_INTEGER)
+            err = writeInteger(cell, tok);
+        else if (type == DATA_STRING)
+            err = writeString(cell, tok);
+        else
+            err = ERR_INVALIDDATA;
+        if (err != ERR_NONE)
+            return err;
+    } else {
+        return ERR_DATAOVERFLOW;
+    }
+    ld->segpos++;
+    return ERR_NONE;
+}
+
+// Reads the header and creates the process.
+ErrMessage_t loadHeader(Load* ld, int32_t addr)
+{
+    int32_t numSegments = -1;
+    int32_t segSizes[kMaxSegments] = {-1, -1, -1, -1};
+    ErrMessage_t err = readMagic(ld);
+    if (err == ERR_NONE)
+        err = readCount(ld, &numSegments);
+    if (err == ERR_NONE)
+        err = readSizes(ld, numSegments, segSizes);
+    if (err != ERR_NONE)
+        return err;
+    if (KMM_AllocateProcessAt(ld->kmm, ld->process, addr, numSegments, segSizes) != ERR_NONE)
+        return ERR_INSUFFICIENTMEM;
+    return ERR_NONE;
+}
+
+// Places the values of every line up to the end of the file or the first
+// line without tokens.
+ErrMessage_t loadValues(Load* ld)
+{
+    ld->seg = KMM_SeekSegListHead(ld->kmm->processList[ld->process]->segments);
+    ld->segnum = 0;
+    ld->segpos = 0;
+    for (nextLine(ld); ld->strList; nextLine(ld)) {
+        for (int32_t i = 0; i < ld->n; i++) {
+            ErrMessage_t err = placeValue(ld, ld->strList[i]);
+            if (err != ERR_NONE)
+                return err;
+        }
+    }
+    // A read error is no end of file: the values would be cut short.
+    return std::ferror(ld->fileIn) ? ERR_NOFILE : ERR_NONE;
+}
+
+} // namespace
+
+char** GetExplodedLine(char* buf, int32_t len, std::FILE* fp, int32_t* n)
+{
+    if (n)
+        *n = -1;
+    if (!buf || len < 1 || !fp)
+        return nullptr;
+    buf[0] = '\0';
+    if (std::feof(fp))
+        return nullptr;
+    LineBuf line = {nullptr, 0, 0};
+    bool whole = readWholeLine(fp, &line);
+    char** list = nullptr;
+    if (line.data) {
+        size_t keep = line.len < static_cast<size_t>(len) ? line.len : static_cast<size_t>(len) - 1;
+        std::memcpy(buf, line.data, keep);
+        buf[keep] = '\0';
+        if (whole)
+            list = Explode(line.data);
+    }
+    std::free(line.data);
+    if (list && n) {
+        int32_t count = 0;
+        while (list[count])
+            count++;
+        *n = count;
+    }
+    return list;
+}
+
+ErrMessage_t KelMM_Load(KelMM* kmm, int32_t process, const char* filename, int32_t addr)
+{
+    if (!kmm || !filename || !kmm_IsSlot(process))
+        return ERR_UNKNOWN;
+    if (kmm->processList[process])
+        return ERR_PROCESSEXISTS;
+    Load ld = {};
+    ld.kmm = kmm;
+    ld.process = process;
+    ld.fileIn = std::fopen(filename, "r");
+    if (!ld.fileIn)
+        return ERR_NOFILE;
+    ErrMessage_t err = loadHeader(&ld, addr);
+    if (err == ERR_NONE) {
+        err = loadValues(&ld);
+        if (err != ERR_NONE)
+            KMM_TerminateProcess(kmm, process);
+    }
+    FreeStrList(ld.strList);
+    std::fclose(ld.fileIn);
+    return err;
+}

@@ -1,0 +1,431 @@
+// The memory manager: creation, reservation and release of segments and
+// processes, stores into process memory, and the framed reports.
+//
+// Two sources of truth: ownership by a process decides whether an area may be
+// reserved at a position; the free list serves first-fit reservation and
+// receives every area given back. Invariants kept by every operation: the
+// segments of all processes are pairwise disjoint and lie inside memory, and
+// every cell of a segment carries the tag DATA_ERROR, DATA_INTEGER,
+// DATA_STRING or DATA_INSTRUCTION.
+
+#include "KelMem.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "KelLoad.h"
+#include "KelMem_Internal.h"
+
+const char* const ErrMessages[13] = {
+    "Invalid syntax in processor input",
+    "Process already loaded",
+    "Cannot open load file",
+    "Load file has invalid format",
+    "Excess values in load file",
+    "Invalid instruction in load file",
+    "Invalid data value in load file",
+    "Insufficient main memory to load file",
+    "Address is outside of valid segments",
+    "Specified process does not exist",
+    "Insufficient privilege for PrintAllMemory",
+    "END command reached, parser stopped",
+    nullptr,
+};
+
+namespace {
+
+// Opens and closes every report.
+const char* const kFrameLine = "+--------------------------------------------------\n";
+
+// True when {pos, len} is a non-negative area that ends inside memory.
+bool areaInMemory(const KelMM* kmm, int32_t pos, int32_t len)
+{
+    return pos >= 0 && len >= 0 && static_cast<int64_t>(pos) + len <= kmm->memSize;
+}
+
+// Tags the cells of {pos, len} empty; only the tag is written.
+void markEmpty(KelMM* kmm, int32_t pos, int32_t len)
+{
+    for (int32_t i = 0; i < len; i++)
+        kmm->mem[pos + i].type = DATA_ERROR;
+}
+
+// 1 when {pos, size} shares a cell with a segment of any process.
+int32_t areaIsOwned(const KelMM* kmm, int32_t pos, int32_t size)
+{
+    const KelSegment area = {pos, size};
+    for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
+        const Process* p = kmm->processList[id];
+        if (!p)
+            continue;
+        for (const SegList* s = KMM_SeekSegListHead(p->segments); s; s = s->next) {
+            if (KMM_AreaIntersectsSeg(&area, &s->seg))
+                return 1;
+        }
+    }
+    return 0;
+}
+
+// Gives {pos, len} back to the free list. An empty free list is begun anew
+// with this area, so no area is ever lost. ERR_UNKNOWN when that first node
+// cannot be had.
+ErrMessage_t giveBack(KelMM* kmm, int32_t pos, int32_t len)
+{
+    if (len == 0)
+        return ERR_NONE;
+    if (!kmm->memFree) {
+        kmm->memFree = KMM_CreateSegList(pos, len, nullptr, nullptr);
+        return kmm->memFree ? ERR_NONE : ERR_UNKNOWN;
+    }
+    kmm->memFree = KMM_AddAreaToSegList(kmm->memFree, pos, len);
+    return ERR_NONE;
+}
+
+// Gives every area of a process's list back and frees the list.
+void giveBackList(KelMM* kmm, SegList* list)
+{
+    for (SegList* s = KMM_SeekSegListHead(list); s; s = s->next)
+        giveBack(kmm, s->seg.pos, s->seg.len);
+    KMM_FreeSegList(list);
+}
+
+// True when no size is negative; sizes of a process to be created.
+bool sizesValid(int32_t nSegs, const int32_t* size)
+{
+    if (nSegs < 1 || !size)
+        return false;
+    for (int32_t n = 0; n < nSegs; n++) {
+        if (size[n] < 0)
+            return false;
+    }
+    return true;
+}
+
+// The segment of process p after the first that holds addr, or nullptr:
+// the first segment holds the program and never accepts a store.
+const SegList* storeSegment(const Process* p, int32_t addr)
+{
+    const SegList* head = KMM_SeekSegListHead(p->segments);
+    for (const SegList* s = head ? head->next : nullptr; s; s = s->next) {
+        if (s->seg.pos <= addr && addr < static_cast<int64_t>(s->seg.pos) + s->seg.len)
+            return s;
+    }
+    return nullptr;
+}
+
+// Checks a store; on ERR_NONE *cell is the cell to write.
+ErrMessage_t findStoreCell(KelMM* kmm, int32_t process, int32_t addr, KelMem** cell)
+{
+    if (!kmm || !kmm_IsSlot(process))
+        return ERR_UNKNOWN;
+    const Process* p = kmm->processList[process];
+    if (!p)
+        return ERR_NOPROCESS;
+    if (addr < 0 || addr >= kmm->memSize || !storeSegment(p, addr))
+        return ERR_INVALIDADDRESS;
+    *cell = &kmm->mem[addr];
+    return ERR_NONE;
+}
+
+// Prints every cell of every area of the list, in list order.
+void printListCells(KelMM* kmm, const SegList* list)
+{
+    for (const SegList* s = list; s; s = s->next) {
+        for (int32_t i = 0; i < s->seg.len; i++)
+            KMM_PrintMem(kmm, s->seg.pos + i);
+    }
+}
+
+// The name of an instruction value, or nullptr when it has none.
+const char* instructionName(int32_t value)
+{
+    const char* const* names = DataType_List[DATA_INSTRUCTION];
+    for (int32_t i = 0; names[i]; i++) {
+        if (i == value)
+            return names[i];
+    }
+    return nullptr;
+}
+
+} // namespace
+
+KelMM* KMM_Create(int32_t memSize)
+{
+    if (memSize < 1)
+        return nullptr;
+    auto* kmm = static_cast<KelMM*>(std::malloc(sizeof(KelMM)));
+    if (!kmm)
+        return nullptr;
+    for (Process*& slot : kmm->processList)
+        slot = nullptr;
+    // Zero bytes: every cell carries the tag DATA_MAGIC, never allocated.
+    kmm->mem = static_cast<KelMem*>(std::calloc(static_cast<size_t>(memSize), sizeof(KelMem)));
+    kmm->memFree = KMM_CreateSegList(0, memSize, nullptr, nullptr);
+    if (!kmm->mem || !kmm->memFree) {
+        std::free(kmm->mem);
+        KMM_FreeSegList(kmm->memFree);
+        std::free(kmm);
+        return nullptr;
+    }
+    kmm->memSize = memSize;
+    return kmm;
+}
+
+ErrMessage_t KMM_AllocateSegmentAt(KelMM* kmm, int32_t pos, int32_t size)
+{
+    if (!kmm || pos < 0 || size < 0)
+        return ERR_UNKNOWN;
+    if (!areaInMemory(kmm, pos, size) || areaIsOwned(kmm, pos, size))
+        return ERR_INSUFFICIENTMEM;
+    // An empty segment covers no cell; cutting it out of a free area would
+    // split that area into two touching ones that never join again.
+    if (size == 0)
+        return ERR_NONE;
+    markEmpty(kmm, pos, size);
+    kmm->memFree = KMM_RemoveAreaFromSegList(kmm->memFree, pos, size);
+    return ERR_NONE;
+}
+
+int32_t KMM_AllocateSegment(KelMM* kmm, int32_t size)
+{
+    if (!kmm || size < 0)
+        return -1;
+    int32_t pos = KMM_FindSegSpace(kmm->memFree, size);
+    if (pos < 0 || size == 0)
+        return pos;
+    markEmpty(kmm, pos, size);
+    kmm->memFree = KMM_RemoveAreaFromSegList(kmm->memFree, pos, size);
+    return pos;
+}
+
+ErrMessage_t KMM_FreeSegment(KelMM* kmm, int32_t pos, int32_t size)
+{
+    if (!kmm)
+        return ERR_UNKNOWN;
+    for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
+        const Process* p = kmm->processList[id];
+        if (!p)
+            continue;
+        for (const SegList* s = KMM_SeekSegListHead(p->segments); s; s = s->next) {
+            if (s->seg.pos == pos && s->seg.len == size)
+                return giveBack(kmm, pos, size);
+        }
+    }
+    return ERR_UNKNOWN;
+}
+
+ErrMessage_t KMM_TerminateProcess(KelMM* kmm, int32_t ID)
+{
+    if (!kmm || !kmm_IsSlot(ID))
+        return ERR_UNKNOWN;
+    Process* p = kmm->processList[ID];
+    if (!p)
+        return ERR_NOPROCESS;
+    // The process stays registered while its segments go back, so that each
+    // KMM_FreeSegment finds its owner.
+    for (SegList* s = KMM_SeekSegListHead(p->segments); s; s = s->next)
+        KMM_FreeSegment(kmm, s->seg.pos, s->seg.len);
+    KMM_FreeSegList(p->segments);
+    std::free(p);
+    kmm->processList[ID] = nullptr;
+    return ERR_NONE;
+}
+
+ErrMessage_t KMM_AllocateProcessAt(KelMM* kmm, int32_t ID, int32_t pos, int32_t nSegs,
+                                   const int32_t* size)
+{
+    if (!kmm || !kmm_IsSlot(ID) || pos < 0 || !sizesValid(nSegs, size))
+        return ERR_UNKNOWN;
+    if (kmm->processList[ID])
+        return ERR_PROCESSEXISTS;
+    auto* p = static_cast<Process*>(std::malloc(sizeof(Process)));
+    if (!p)
+        return ERR_UNKNOWN;
+    p->ID = ID;
+    p->segments = nullptr;
+    // Registered before its segments are reserved, so each later segment is
+    // also checked against the process's own earlier ones.
+    kmm->processList[ID] = p;
+    int32_t start = pos;
+    for (int32_t n = 0; n < nSegs; n++) {
+        if (KMM_AllocateSegmentAt(kmm, start, size[n]) != ERR_NONE) {
+            KMM_TerminateProcess(kmm, ID);
+            return ERR_INSUFFICIENTMEM;
+        }
+        SegList* node = KMM_CreateSegList(start, size[n], nullptr, nullptr);
+        if (!node) {
+            giveBack(kmm, start, size[n]);
+            KMM_TerminateProcess(kmm, ID);
+            return ERR_UNKNOWN;
+        }
+        p->segments = KMM_AppendSegList(p->segments, node);
+        start += size[n]; // the segment ended inside memory, so no overflow
+    }
+    p->segments = KMM_SeekSegListHead(p->segments);
+    return ERR_NONE;
+}
+
+uint32_t KMM_AllocateProcess(KelMM* kmm, int32_t ID, int32_t nSegs, const int32_t* size)
+{
+    const auto unknown = static_cast<uint32_t>(ERR_UNKNOWN);
+    if (!kmm || !kmm_IsSlot(ID) || kmm->processList[ID] || !sizesValid(nSegs, size))
+        return unknown;
+    auto* p = static_cast<Process*>(std::calloc(1, sizeof(Process)));
+    if (!p)
+        return unknown;
+    p->ID = ID;
+    for (int32_t n = 0; n < nSegs; n++) {
+        int32_t at = KMM_AllocateSegment(kmm, size[n]);
+        SegList* node = at < 0 ? nullptr : KMM_CreateSegList(at, size[n], nullptr, nullptr);
+        if (!node) {
+            if (at >= 0)
+                giveBack(kmm, at, size[n]);
+            giveBackList(kmm, p->segments);
+            std::free(p);
+            return at < 0 ? static_cast<uint32_t>(ERR_INSUFFICIENTMEM) : unknown;
+        }
+        p->segments = KMM_AppendSegList(p->segments, node);
+    }
+    p->segments = KMM_SeekSegListHead(p->segments);
+    kmm->processList[ID] = p;
+    return static_cast<uint32_t>(ERR_NONE);
+}
+
+ErrMessage_t KMM_Free(KelMM* kmm)
+{
+    if (!kmm)
+        return ERR_UNKNOWN;
+    for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
+        if (kmm->processList[id])
+            KMM_TerminateProcess(kmm, id);
+    }
+    std::free(kmm->mem);
+    KMM_FreeSegList(kmm->memFree);
+    // Cleared so that a later call finds an empty machine, not freed memory.
+    kmm->mem = nullptr;
+    kmm->memFree = nullptr;
+    kmm->memSize = 0;
+    return ERR_NONE;
+}
+
+ErrMessage_t KMM_StoreInteger(KelMM* kmm, int32_t process, int32_t addr, uint32_t val)
+{
+    KelMem* cell = nullptr;
+    ErrMessage_t err = findStoreCell(kmm, process, addr, &cell);
+    if (err != ERR_NONE)
+        return err;
+    cell->integer.type = DATA_INTEGER;
+    cell->integer.value = val;
+    return ERR_NONE;
+}
+
+ErrMessage_t KMM_StoreString(KelMM* kmm, int32_t process, int32_t addr, const char* str)
+{
+    // A longer string would run past the cell: refused before anything else.
+    if (!str || std::memchr(str, '\0', KMM_STRING_MAX + 1) == nullptr)
+        return ERR_UNKNOWN;
+    KelMem* cell = nullptr;
+    ErrMessage_t err = findStoreCell(kmm, process, addr, &cell);
+    if (err != ERR_NONE)
+        return err;
+    cell->string.type = DATA_STRING;
+    std::memset(cell->string.value, 0, sizeof cell->string.value);
+    std::memcpy(cell->string.value, str, std::strlen(str));
+    return ERR_NONE;
+}
+
+void KMM_PrintMem(KelMM* kmm, int32_t addr)
+{
+    if (!kmm || addr < 0 || addr >= kmm->memSize)
+        return;
+    const KelMem& cell = kmm->mem[addr];
+    if (cell.type == DATA_ERROR)
+        return;
+    std::printf("|  %3d ", addr);
+    const char* name = nullptr;
+    switch (cell.type) {
+    case DATA_INTEGER:
+        std::printf("%d\n", static_cast<int32_t>(cell.integer.value));
+        return;
+    case DATA_STRING:
+        std::printf("%.*s\n", KMM_STRING_MAX, cell.string.value);
+        return;
+    case DATA_INSTRUCTION:
+        name = instructionName(cell.instruction.value);
+        break;
+    default:
+        break;
+    }
+    if (name)
+        std::printf("%s\n", name);
+    else
+        std::printf("Unknown mem type %d, please tell the kelmem maintainers how this came about\n",
+                    static_cast<int32_t>(cell.type));
+}
+
+ErrMessage_t KMM_PrintProcessTable(KelMM* kmm, int32_t process)
+{
+    if (!kmm || !kmm_IsSlot(process))
+        return ERR_UNKNOWN;
+    // Process 0 may always look at the table; others only while they exist.
+    if (process != 0 && !kmm->processList[process])
+        return ERR_NOPROCESS;
+    std::printf("%s", kFrameLine);
+    std::printf("| Process Table:\n");
+    std::printf("|  PID #SEG SEG1 LEN1 SEG2 LEN2 SEG3 LEN3 SEG4 LEN4\n");
+    std::printf("|  --- ---- ---- ---- ---- ---- ---- ---- ---- ----\n");
+    for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
+        const Process* p = kmm->processList[id];
+        if (!p)
+            continue;
+        const SegList* head = KMM_SeekSegListHead(p->segments);
+        int32_t shown = 0;
+        for (const SegList* s = head; s && shown < 4; s = s->next)
+            shown++;
+        std::printf("|   P%1d    %1d", id, shown);
+        const SegList* s = head;
+        for (int32_t i = 0; i < shown; i++, s = s->next)
+            std::printf(" %4d %4d", s->seg.pos, s->seg.len);
+        std::printf("\n");
+    }
+    std::printf("%s", kFrameLine);
+    return ERR_NONE;
+}
+
+ErrMessage_t KMM_PrintProcessMemory(KelMM* kmm, int32_t process)
+{
+    if (!kmm || !kmm_IsSlot(process))
+        return ERR_UNKNOWN;
+    const Process* p = kmm->processList[process];
+    if (!p)
+        return ERR_NOPROCESS;
+    std::printf("%s", kFrameLine);
+    std::printf("| Memory Contents:\n");
+    printListCells(kmm, KMM_SeekSegListHead(p->segments));
+    std::printf("%s", kFrameLine);
+    return ERR_NONE;
+}
+
+ErrMessage_t KMM_PrintAllMemory(KelMM* kmm)
+{
+    if (!kmm)
+        return ERR_UNKNOWN;
+    // A sorted copy of every process's segments; the processes' own lists
+    // keep their order.
+    SegList* all = nullptr;
+    for (const Process* p : kmm->processList) {
+        if (!p)
+            continue;
+        SegList* copy = KMM_SeekSegListHead(KMM_CopySegList(p->segments));
+        all = KMM_SeekSegListHead(KMM_AppendSegList(all, copy));
+    }
+    all = KMM_SortSegList(all);
+    std::printf("%s", kFrameLine);
+    std::printf("| Memory Contents:\n");
+    printListCells(kmm, all);
+    KMM_FreeSegList(all);
+    std::printf("%s", kFrameLine);
+    return ERR_NONE;
+}

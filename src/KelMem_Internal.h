@@ -1,0 +1,30 @@
+// What the manager's own files share: the fixed sizes of the machine and the
+// small helpers that keep the free list and the cells consistent.
+#pragma once
+
+#include <cstdint>
+
+#include "KelMem.h"
+
+// Number of process slots, P0 to P9.
+constexpr int32_t KMM_PROCESS_SLOTS = 10;
+
+// Characters a string cell holds, without its terminating NUL.
+constexpr int32_t KMM_STRING_MAX = 20;
+
+static_assert(sizeof(KelMem_String::value) == KMM_STRING_MAX + 1,
+              "a string cell holds KMM_STRING_MAX characters and a NUL");
+static_assert(sizeof(KelMM::processList) / sizeof(KelMM::processList[0]) == KMM_PROCESS_SLOTS,
+              "one slot per process number");
+
+inline bool kmm_IsSlot(int32_t id)
+{
+    return id >= 0 && id < KMM_PROCESS_SLOTS;
+}
+
+// The process in slot id, or nullptr when kmm is null, id is no slot or the
+// slot is empty.
+inline Process* kmm_Process(const KelMM* kmm, int32_t id)
+{
+    return kmm && kmm_IsSlot(id) ? kmm->processList[id] : nullptr;
+}

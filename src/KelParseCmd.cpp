@@ -1,0 +1,219 @@
+// The script runner and the command interpreter. A script line is cut into
+// tokens, echoed with its number, checked against the command grammar and
+// carried out by exactly one manager operation or the loader. Only the runner
+// prints error lines; every check here answers with a result code.
+
+#include "KelParseCmd.h"
+
+#include <charconv>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "KelLoad.h"
+#include "KelMem_Internal.h"
+#include "kelparse.h"
+
+const char* const ArgType_Process[] = {"P%u", nullptr};
+const char* const ArgType_Command[] = {"LoadFile", "PrintProcessTable", "PrintProcessMemory",
+                                       "STORE",    "TerminateProcess",  "PrintAllMemory",
+                                       "END",      nullptr};
+const char* const ArgType_Address[] = {"@%u", nullptr};
+const char* const ArgType_Integer[] = {"#%u", nullptr};
+const char* const ArgType_String[] = {"\"%s", nullptr};
+const char* const* const Arguments[] = {ArgType_Process, ArgType_Command, ArgType_Address,
+                                        ArgType_Integer, ArgType_String,  nullptr};
+
+namespace {
+
+// The runner's line buffer: at most 159 characters are read at a time.
+constexpr int32_t kLineBuffer = 160;
+
+// One script line after the head checks: its tokens and what they gave.
+struct Line {
+    char** tok;
+    int32_t n;
+    uint32_t process;
+    CommandType_e command;
+};
+
+int32_t countTokens(char** list)
+{
+    int32_t n = 0;
+    while (list[n])
+        n++;
+    return n;
+}
+
+void echo(char** list, int32_t line)
+{
+    std::printf("%4d %s", line, list[0]);
+    for (int32_t i = 1; list[i]; i++)
+        std::printf(" %s", list[i]);
+    std::printf("\n");
+}
+
+// Token i is of the given type and converts into *out.
+bool readArg(const Line& ln, int32_t i, ArgType_e type, void* out)
+{
+    return DetermineType(ln.tok[i], Arguments) == type && ReadFromType(type, ln.tok[i], out) == 0;
+}
+
+// The address of token 3, below memSize (compared unsigned).
+bool readAddress(const Line& ln, const KelMM* kmm, uint32_t* addr)
+{
+    return readArg(ln, 2, TYPE_ADDRESS, addr) && *addr < static_cast<uint32_t>(kmm->memSize);
+}
+
+// The process token and the command keyword.
+bool checkHead(Line* ln)
+{
+    if (ln->n < 2 || !readArg(*ln, 0, TYPE_PROCESS, &ln->process) ||
+        ln->process >= static_cast<uint32_t>(KMM_PROCESS_SLOTS))
+        return false;
+    if (DetermineType(ln->tok[1], Arguments) != TYPE_COMMAND)
+        return false;
+    ln->command = static_cast<CommandType_e>(DetermineSubType(TYPE_COMMAND, ln->tok[1], Arguments));
+    return ln->command != COMMAND_ERROR;
+}
+
+ErrMessage_t runLoadFile(const Line& ln, KelMM* kmm)
+{
+    uint32_t addr = 0;
+    char name[KMM_STRING_MAX + 1];
+    if (ln.n != 4 || !readArg(ln, 2, TYPE_ADDRESS, &addr) || !readArg(ln, 3, TYPE_STRING, name) ||
+        addr >= static_cast<uint32_t>(kmm->memSize))
+        return ERR_INVALIDINPUT;
+    return KelMM_Load(kmm, static_cast<int32_t>(ln.process), name, static_cast<int32_t>(addr));
+}
+
+ErrMessage_t runStore(const Line& ln, KelMM* kmm)
+{
+    uint32_t addr = 0;
+    if (ln.n != 4 || !readAddress(ln, kmm, &addr))
+        return ERR_INVALIDINPUT;
+    auto process = static_cast<int32_t>(ln.process);
+    uint32_t val = 0;
+    if (DetermineType(ln.tok[3], Arguments) == TYPE_INTEGER) {
+        if (ReadFromType(TYPE_INTEGER, ln.tok[3], &val) != 0)
+            return ERR_INVALIDINPUT;
+        return KMM_StoreInteger(kmm, process, static_cast<int32_t>(addr), val);
+    }
+    char text[KMM_STRING_MAX + 1];
+    if (!readArg(ln, 3, TYPE_STRING, text))
+        return ERR_INVALIDINPUT;
+    return KMM_StoreString(kmm, process, static_cast<int32_t>(addr), text);
+}
+
+// Carries out a line whose head passed its checks.
+ErrMessage_t runCommand(const Line& ln, KelMM* kmm)
+{
+    auto process = static_cast<int32_t>(ln.process);
+    switch (ln.command) {
+    case COMMAND_LOADFILE:
+        return runLoadFile(ln, kmm);
+    case COMMAND_STORE:
+        return runStore(ln, kmm);
+    case COMMAND_PRINTPROCESSTABLE:
+        return ln.n == 2 ? KMM_PrintProcessTable(kmm, process) : ERR_INVALIDINPUT;
+    case COMMAND_PRINTPROCESSMEMORY:
+        return ln.n == 2 ? KMM_PrintProcessMemory(kmm, process) : ERR_INVALIDINPUT;
+    case COMMAND_TERMINATEPROCESS:
+        return ln.n == 2 ? KMM_TerminateProcess(kmm, process) : ERR_INVALIDINPUT;
+    case COMMAND_PRINTALLMEMORY:
+        if (ln.n != 2)
+            return ERR_INVALIDINPUT;
+        return process == 0 ? KMM_PrintAllMemory(kmm) : ERR_NOPRIVILEGE;
+    case COMMAND_END:
+        return ERR_PARSEEND;
+    default:
+        return ERR_INVALIDINPUT;
+    }
+}
+
+void reportError(ErrMessage_t error)
+{
+    if (error == ERR_NONE)
+        return;
+    if (error >= ERR_INVALIDINPUT && error < ERR_NONE)
+        std::printf("******* ERROR: %s\n", ErrMessages[error]);
+    else
+        std::printf("******* ERROR: Unknown error.\n");
+}
+
+} // namespace
+
+int32_t ReadFromType(ArgType_e type, const char* str, void* buffer)
+{
+    if (!str || !buffer || str[0] == '\0')
+        return -1;
+    const char* rest = str + 1;
+    switch (type) {
+    case TYPE_PROCESS:
+    case TYPE_ADDRESS:
+    case TYPE_INTEGER: {
+        const char* end = rest + std::strlen(rest);
+        uint32_t value = 0;
+        auto res = std::from_chars(rest, end, value);
+        if (res.ec != std::errc() || res.ptr != end)
+            return -1;
+        std::memcpy(buffer, &value, sizeof value);
+        return 0;
+    }
+    case TYPE_STRING: {
+        const void* nul = std::memchr(rest, '\0', KMM_STRING_MAX + 1);
+        if (!nul)
+            return -1;
+        std::memcpy(buffer, rest, static_cast<size_t>(static_cast<const char*>(nul) - rest) + 1);
+        return 0;
+    }
+    default:
+        return -1;
+    }
+}
+
+ErrMessage_t KMM_ParseLine(const char* strIn, KelMM* kmm, int32_t line)
+{
+    char** list = Explode(strIn);
+    if (!list)
+        return ERR_UNKNOWN;
+    echo(list, line);
+    Line ln = {list, countTokens(list), 0, COMMAND_ERROR};
+    ErrMessage_t result = ERR_INVALIDINPUT;
+    if (!kmm)
+        result = ERR_UNKNOWN;
+    else if (checkHead(&ln))
+        result = runCommand(ln, kmm);
+    FreeStrList(list);
+    return result;
+}
+
+int32_t KMM_ParseFile(const char* fname, KelMM* kmm)
+{
+    char buf[kLineBuffer] = {};
+    int32_t line = 0;
+    std::FILE* fp = fname ? std::fopen(fname, "r") : nullptr;
+    if (!fp)
+        return -1;
+    for (;;) {
+        buf[0] = '\0';
+        if (!std::fgets(buf, kLineBuffer, fp) && std::ferror(fp)) {
+            // A read that fails short of the end (a directory, an I/O error)
+            // ends the file; retrying would loop for ever.
+            std::fclose(fp);
+            return -1;
+        }
+        ErrMessage_t error = ERR_NONE;
+        if (std::strlen(buf) >= 2) {
+            if (line < INT32_MAX)
+                line++;
+            error = KMM_ParseLine(buf, kmm, line);
+        }
+        reportError(error);
+        if (error == ERR_PARSEEND || std::feof(fp)) {
+            std::fclose(fp);
+            return error == ERR_PARSEEND ? -1 : 0;
+        }
+    }
+}

@@ -1,0 +1,262 @@
+// Segment lists: doubly linked lists of areas of cells, and the area
+// arithmetic that the memory manager builds on. The free list is kept sorted
+// by position, its areas disjoint, and touching areas joined when an area is
+// given back; a removal never joins neighbours.
+//
+// Positions and lengths are cells as int32_t. Sums of a position and a
+// length are formed in 64 bits, so no operation overflows whatever it is
+// given; areas whose end does not fit in int32_t are refused where an area
+// enters a list.
+
+#include "KelSegmentList.h"
+
+#include <cassert>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+int64_t segEnd(const KelSegment& s)
+{
+    return static_cast<int64_t>(s.pos) + s.len;
+}
+
+// An area that may enter a list: a length of zero or more and an end that
+// fits in int32_t.
+bool areaIsValid(int32_t pos, int32_t len)
+{
+    return len >= 0 && static_cast<int64_t>(pos) + len <= INT32_MAX;
+}
+
+// Unlinks node from its neighbours and frees it; returns its former successor.
+SegList* unlinkAndFree(SegList* node)
+{
+    SegList* next = node->next;
+    if (node->prev)
+        node->prev->next = next;
+    if (next)
+        next->prev = node->prev;
+    std::free(node);
+    return next;
+}
+
+} // namespace
+
+SegList* KMM_CreateSegList(int32_t pos, int32_t len, SegList* prev, SegList* next)
+{
+    auto* node = static_cast<SegList*>(std::malloc(sizeof(SegList)));
+    if (!node)
+        return nullptr;
+    node->seg.pos = pos;
+    node->seg.len = len;
+    node->prev = prev;
+    node->next = next;
+    return node;
+}
+
+SegList* KMM_SeekSegListHead(SegList* list)
+{
+    if (!list)
+        return nullptr;
+    while (list->prev)
+        list = list->prev;
+    return list;
+}
+
+SegList* KMM_SeekSegListEnd(SegList* list)
+{
+    if (!list)
+        return nullptr;
+    while (list->next)
+        list = list->next;
+    return list;
+}
+
+SegList* KMM_AppendSegList(SegList* list, SegList* node)
+{
+    SegList* last = KMM_SeekSegListEnd(list);
+    if (!node)
+        return last;
+    if (!last) {
+        node->prev = nullptr;
+        return node;
+    }
+    node->prev = last;
+    last->next = node;
+    return last;
+}
+
+int32_t KMM_FreeSegList(SegList* list)
+{
+    if (!list)
+        return -1;
+    SegList* node = KMM_SeekSegListHead(list);
+    while (node) {
+        SegList* next = node->next;
+        std::free(node);
+        node = next;
+    }
+    return 0;
+}
+
+SegList* KMM_CopySegList(SegList* list)
+{
+    SegList* copy = nullptr;
+    for (SegList* node = KMM_SeekSegListHead(list); node; node = node->next)
+        copy = KMM_AppendSegList(copy, KMM_CreateSegList(node->seg.pos, node->seg.len, nullptr,
+                                                         nullptr));
+    return copy;
+}
+
+void KMM_PrintSegList(SegList* list)
+{
+    std::printf("Seg\tPos\tLength\n");
+    std::printf("----------------------\n");
+    int32_t row = 0;
+    for (SegList* node = KMM_SeekSegListHead(list); node; node = node->next, row++)
+        std::printf("%03d\t%03d\t%03d\n", row, node->seg.pos, node->seg.len);
+}
+
+int32_t KMM_CompSegList(const SegList* l1, const SegList* l2)
+{
+    assert(l1 && l2);
+    if (l1->seg.pos > l2->seg.pos)
+        return 1;
+    if (l1->seg.pos < l2->seg.pos)
+        return -1;
+    return 0;
+}
+
+SegList* KMM_SortSegList(SegList* list)
+{
+    SegList* cur = KMM_SeekSegListHead(list);
+    if (!cur)
+        return nullptr;
+    // Exchange sort of neighbours that steps back after every exchange; the
+    // areas move, the nodes stay, so the head node keeps heading the list.
+    while (cur->next) {
+        if (KMM_CompSegList(cur, cur->next) > 0) {
+            KelSegment tmp = cur->seg;
+            cur->seg = cur->next->seg;
+            cur->next->seg = tmp;
+            if (cur->prev)
+                cur = cur->prev;
+        } else {
+            cur = cur->next;
+        }
+    }
+    return KMM_SeekSegListHead(cur);
+}
+
+SegList* KMM_MergeSegList(SegList* list)
+{
+    SegList* head = KMM_SeekSegListHead(list);
+    SegList* cur = head;
+    while (cur && cur->next) {
+        SegList* next = cur->next;
+        int64_t joined = static_cast<int64_t>(cur->seg.len) + next->seg.len;
+        if (segEnd(cur->seg) == next->seg.pos && joined >= INT32_MIN && joined <= INT32_MAX) {
+            cur->seg.len = static_cast<int32_t>(joined);
+            unlinkAndFree(next);
+        } else {
+            cur = next;
+        }
+    }
+    return head;
+}
+
+int32_t KMM_AreaIntersectsSeg(const KelSegment* seg1, const KelSegment* seg2)
+{
+    assert(seg1 && seg2);
+    int64_t d = static_cast<int64_t>(seg2->pos) - seg1->pos;
+    if (d > 0)
+        return d < seg1->len ? 1 : 0;
+    return seg2->len > -d ? 1 : 0;
+}
+
+int32_t KMM_SubtractSegs(const KelSegment* seg1, const KelSegment* seg2, KelSegment* segOut)
+{
+    assert(seg1 && seg2 && segOut);
+    if (!KMM_AreaIntersectsSeg(seg1, seg2))
+        return -1;
+    int64_t d = static_cast<int64_t>(seg2->pos) - seg1->pos;
+    int64_t end1 = segEnd(*seg1);
+    int64_t end2 = segEnd(*seg2);
+    if (d > 0) {
+        // The lower remainder: from seg1's start up to seg2's start.
+        segOut[0] = {seg1->pos, static_cast<int32_t>(d)};
+        if (end2 >= end1)
+            return 1;
+        segOut[1] = {static_cast<int32_t>(end2), static_cast<int32_t>(end1 - end2)};
+        return 2;
+    }
+    if (end2 >= end1)
+        return 0;
+    segOut[0] = {static_cast<int32_t>(end2), static_cast<int32_t>(end1 - end2)};
+    return 1;
+}
+
+SegList* KMM_RemoveAreaFromSegList(SegList* list, int32_t pos, int32_t len)
+{
+    if (!list)
+        return nullptr;
+    if (!areaIsValid(pos, len))
+        return KMM_SeekSegListHead(list);
+    const KelSegment area = {pos, len};
+    SegList* survivor = nullptr; // some node that is kept, to find the head by
+    SegList* node = KMM_SeekSegListHead(list);
+    while (node) {
+        KelSegment rest[2];
+        switch (KMM_SubtractSegs(&node->seg, &area, rest)) {
+        case 0:
+            if (!node->prev && !node->next) {
+                std::free(node);
+                return nullptr;
+            }
+            node = unlinkAndFree(node);
+            continue;
+        case 2:
+            // The upper remainder lies clear of the area; the walk reaches
+            // it at the end and keeps it. Without memory it is lost.
+            KMM_AppendSegList(node, KMM_CreateSegList(rest[1].pos, rest[1].len, nullptr, nullptr));
+            node->seg = rest[0];
+            break;
+        case 1:
+            node->seg = rest[0];
+            break;
+        default:
+            break;
+        }
+        survivor = node;
+        node = node->next;
+    }
+    return KMM_SortSegList(survivor);
+}
+
+SegList* KMM_AddAreaToSegList(SegList* list, int32_t pos, int32_t len)
+{
+    SegList* head = KMM_SeekSegListHead(list);
+    if (!head)
+        return nullptr;
+    if (!areaIsValid(pos, len))
+        return head;
+    const KelSegment area = {pos, len};
+    int32_t hit = 0;
+    for (SegList* node = head; node; node = node->next)
+        hit |= KMM_AreaIntersectsSeg(&area, &node->seg);
+    if (hit)
+        return head;
+    KMM_AppendSegList(head, KMM_CreateSegList(pos, len, nullptr, nullptr));
+    KMM_SortSegList(head);
+    return KMM_MergeSegList(head);
+}
+
+int32_t KMM_FindSegSpace(SegList* list, int32_t n)
+{
+    for (SegList* node = KMM_SeekSegListHead(list); node; node = node->next) {
+        if (node->seg.len >= n)
+            return node->seg.pos;
+    }
+    return -1;
+}

@@ -1,0 +1,177 @@
+// The tokenizer and the pattern matcher.
+//
+// Explode cuts a line at the six white-space characters into tokens of at
+// most KP_TOKEN_MAX characters, dropping a comment that begins with "//"
+// where a token would begin. The matcher answers, for a token, which pattern
+// of a list and which list of a table it matches; it never allocates.
+
+#include "kelparse.h"
+
+#include <cctype>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "kelparse_internal.h"
+
+namespace {
+
+// Releases the first n strings of a list under construction, then the array.
+void freePartial(char** list, int32_t n)
+{
+    for (int32_t i = 0; i < n; i++)
+        std::free(list[i]);
+    std::free(list);
+}
+
+// Copies the token starting at s (at most KP_TOKEN_MAX characters, up to white
+// space or NUL) into a new heap string; *len receives its length. nullptr
+// when memory runs out.
+char* copyToken(const unsigned char* s, int32_t* len)
+{
+    char token[KP_TOKEN_MAX + 1];
+    int32_t n = 0;
+    while (n < KP_TOKEN_MAX && s[n] != '\0' && !kp_IsSpace(s[n])) {
+        token[n] = static_cast<char>(s[n]);
+        n++;
+    }
+    token[n] = '\0';
+    *len = n;
+    auto* str = static_cast<char*>(std::malloc(static_cast<size_t>(n) + 1));
+    if (str)
+        std::memcpy(str, token, static_cast<size_t>(n) + 1);
+    return str;
+}
+
+// One step of CompareType on a directive at pat[0] == '%': advances *s over
+// what it takes. Returns 1 when the whole rest matches at once ("%s"), 0 to
+// go on matching, -1 when the match fails.
+int32_t matchDirective(const char** s, const char** pat)
+{
+    switch (std::toupper(static_cast<unsigned char>((*pat)[1]))) {
+    case 'S':
+        return 1;
+    case 'U':
+        while (kp_IsDigit(static_cast<unsigned char>(**s)))
+            (*s)++;
+        *pat += 2;
+        return 0;
+    default:
+        return -1;
+    }
+}
+
+} // namespace
+
+void* AllocateArray(void* in, int32_t size, int32_t num)
+{
+    if (size < 1 || num < 1)
+        return nullptr;
+    size_t bytes = static_cast<size_t>(size) * static_cast<size_t>(num);
+    return in ? std::realloc(in, bytes) : std::malloc(bytes);
+}
+
+char** Explode(const char* strIn)
+{
+    if (!strIn)
+        return nullptr;
+    const auto* s = reinterpret_cast<const unsigned char*>(strIn);
+    char** list = nullptr;
+    int32_t count = 0;
+    for (;;) {
+        while (kp_IsSpace(*s))
+            s++;
+        if (*s == '\0' || (s[0] == '/' && s[1] == '/'))
+            break;
+        // Grown by exactly one element per token; the terminator comes last.
+        void* grown = AllocateArray(list, sizeof(char*), count + 1);
+        if (!grown) {
+            freePartial(list, count);
+            return nullptr;
+        }
+        list = static_cast<char**>(grown);
+        int32_t len = 0;
+        char* token = copyToken(s, &len);
+        if (!token) {
+            freePartial(list, count);
+            return nullptr;
+        }
+        list[count++] = token;
+        s += len;
+    }
+    if (count == 0)
+        return nullptr;
+    void* grown = AllocateArray(list, sizeof(char*), count + 1);
+    if (!grown) {
+        freePartial(list, count);
+        return nullptr;
+    }
+    list = static_cast<char**>(grown);
+    list[count] = nullptr;
+    return list;
+}
+
+void FreeStrList(char** strList)
+{
+    if (!strList)
+        return;
+    for (char** p = strList; *p; p++)
+        std::free(*p);
+    std::free(strList);
+}
+
+int32_t CompareType(const char* str, const char* typestr)
+{
+    if (!str || !typestr)
+        return -1;
+    while (*str != '\0' && *typestr != '\0') {
+        while (*str != '\0' && *str == *typestr && *typestr != '%') {
+            str++;
+            typestr++;
+        }
+        if (*str == '\0' && *typestr == '\0')
+            return 0;
+        if (*str == '\0' || *typestr == '\0')
+            return -1;
+        if (*typestr != '%')
+            return -1;
+        int32_t step = matchDirective(&str, &typestr);
+        if (step != 0)
+            return step > 0 ? 0 : -1;
+    }
+    return *str == '\0' && *typestr == '\0' ? 0 : -1;
+}
+
+int32_t FindInList(const char* str, const char* const* list)
+{
+    if (!list)
+        return -1;
+    for (int32_t i = 0; list[i]; i++) {
+        if (CompareType(str, list[i]) == 0)
+            return i;
+    }
+    return -1;
+}
+
+int32_t DetermineType(const char* str, const char* const* const* table)
+{
+    if (!table)
+        return -1;
+    for (int32_t i = 0; table[i]; i++) {
+        if (FindInList(str, table[i]) >= 0)
+            return i;
+    }
+    return -1;
+}
+
+int32_t DetermineSubType(int32_t type, const char* str, const char* const* const* args)
+{
+    if (!args || type < 0)
+        return -1;
+    // Walk to index type, stopping at the terminator: never past the table.
+    for (int32_t i = 0; args[i]; i++) {
+        if (i == type)
+            return FindInList(str, args[i]);
+    }
+    return -1;
+}

@@ -1,0 +1,39 @@
+// The tokenizer and the pattern matcher. Every line the system reads is cut
+// into tokens here, and every token is classified against small patterns
+// before anything converts it.
+//
+// Patterns are literal characters and the directives "%u" (a run of decimal
+// digits) and "%s" (the rest of the token, at least one character); the
+// directive letter may be upper or lower case. A pattern list is a
+// nullptr-terminated array of patterns, a pattern table a nullptr-terminated
+// array of lists; indices are sub-types and types.
+#pragma once
+
+#include <cstdint>
+
+// Splits strIn at white space into tokens of at most 99 characters; "//" where
+// a token would begin drops the rest of the line. Returns a nullptr-terminated
+// array of heap strings that the caller releases with FreeStrList, or nullptr
+// when the line holds no token, strIn is nullptr or memory ran out.
+char** Explode(const char* strIn);
+
+// Resizes the heap block `in` (or makes one when it is nullptr) to size * num
+// bytes, keeping its contents. Returns nullptr when the memory cannot be had
+// or size or num is below 1; `in` is then untouched and still owned by the
+// caller.
+void* AllocateArray(void* in, int32_t size, int32_t num);
+
+// Releases every string up to the first nullptr, then the array. Ignores nullptr.
+void FreeStrList(char** strList);
+
+// 0 when the whole token str matches the pattern typestr, else -1.
+int32_t CompareType(const char* str, const char* typestr);
+
+// Index of the first pattern in list that str matches, or -1.
+int32_t FindInList(const char* str, const char* const* list);
+
+// Index of the first list in table holding a pattern that str matches, or -1.
+int32_t DetermineType(const char* str, const char* const* const* table);
+
+// FindInList(str, args[type]), or -1 when type is negative or past the table.
+int32_t DetermineSubType(int32_t type, const char* str, const char* const* const* args);

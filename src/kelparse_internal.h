@@ -1,0 +1,18 @@
+// What the tokenizer and the pattern matcher share; callers need none of it.
+#pragma once
+
+#include <cstdint>
+
+// Longest token; a longer run of token characters is cut into several tokens.
+constexpr int32_t KP_TOKEN_MAX = 99;
+
+// The six white-space characters, independent of the locale.
+inline bool kp_IsSpace(unsigned char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+inline bool kp_IsDigit(unsigned char c)
+{
+    return c >= '0' && c <= '9';
+}
