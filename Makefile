@@ -1,32 +1,61 @@
 # Front door: every target configures and builds with CMake as needed.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+COV_BUILD  ?= build-coverage
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 # The sanitizer build uses clang when it is installed, so both compilers see
 # the code on every test run.
 ASAN_CXX   ?= $(shell command -v clang++ 2>/dev/null || echo g++)
+HAVE_VALGRIND   := $(shell command -v valgrind 2>/dev/null)
+HAVE_CLANG_TIDY := $(shell command -v clang-tidy 2>/dev/null)
+FUZZ_SECONDS ?= 60
 
-.PHONY: all build run test test-plain test-asan clean
+.PHONY: all build run test test-plain test-asan memcheck lint coverage fuzz clean
 
 all: build
 
 build:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
 	cd examples && ../$(BUILD)/kelmem demo.txt
 
+# Unit tests and golden cases, without the memcheck runs.
 test-plain: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE memcheck
 
+# Everything again under AddressSanitizer and UndefinedBehaviorSanitizer;
+# any report fails the run.
 test-asan:
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKELMEM_SANITIZE=ON \
 		-DCMAKE_CXX_COMPILER=$(ASAN_CXX)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
-test: test-plain test-asan
+# The golden cases under valgrind memcheck: no errors, nothing lost.
+memcheck: build
+	@test -n "$(HAVE_VALGRIND)" || { echo "memcheck needs valgrind (apt-get install valgrind)"; exit 1; }
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -L memcheck
+
+lint: build
+	@test -n "$(HAVE_CLANG_TIDY)" || { echo "lint needs clang-tidy (apt-get install clang-tidy)"; exit 1; }
+	clang-tidy -p $(BUILD) --quiet src/*.cpp
+
+test: test-plain test-asan $(if $(HAVE_VALGRIND),memcheck) $(if $(HAVE_CLANG_TIDY),lint)
+
+# Line and branch coverage of src/ from the unit and golden suites.
+coverage:
+	@command -v gcovr >/dev/null || { echo "coverage needs gcovr (apt-get install gcovr)"; exit 1; }
+	cmake -S . -B $(COV_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKELMEM_COVERAGE=ON -DCMAKE_CXX_COMPILER=g++
+	cmake --build $(COV_BUILD) -j $(JOBS)
+	find $(COV_BUILD) -name '*.gcda' -delete
+	cd $(COV_BUILD) && ctest -j $(JOBS) -E '^fuzz\.' >/dev/null || true
+	gcovr -r . --object-directory $(COV_BUILD) --filter 'src/' --exclude-unreachable-branches \
+		--exclude-throw-branches --print-summary
+
+fuzz:
+	FUZZ_SECONDS=$(FUZZ_SECONDS) bash fuzz/run.sh
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(COV_BUILD) build-fuzz fuzz-out

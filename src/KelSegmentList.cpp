@@ -158,7 +158,10 @@ SegList* KMM_MergeSegList(SegList* list)
         int64_t joined = static_cast<int64_t>(cur->seg.len) + next->seg.len;
         if (segEnd(cur->seg) == next->seg.pos && joined >= INT32_MIN && joined <= INT32_MAX) {
             cur->seg.len = static_cast<int32_t>(joined);
-            unlinkAndFree(next);
+            cur->next = next->next;
+            if (cur->next)
+                cur->next->prev = cur;
+            std::free(next);
         } else {
             cur = next;
         }
@@ -219,7 +222,11 @@ SegList* KMM_RemoveAreaFromSegList(SegList* list, int32_t pos, int32_t len)
         case 2:
             // The upper remainder lies clear of the area; the walk reaches
             // it at the end and keeps it. Without memory it is lost.
-            KMM_AppendSegList(node, KMM_CreateSegList(rest[1].pos, rest[1].len, nullptr, nullptr));
+            if (SegList* upper = KMM_CreateSegList(rest[1].pos, rest[1].len, nullptr, nullptr)) {
+                SegList* last = KMM_SeekSegListEnd(node);
+                last->next = upper;
+                upper->prev = last;
+            }
             node->seg = rest[0];
             break;
         case 1:
