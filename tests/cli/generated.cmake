@@ -4,6 +4,10 @@
 # cmake -DKELMEM=<program> -DWORK_DIR=<scratch> -DMODE=<million|cycles> -P generated.cmake
 #   million: a load, then 999,998 stores, then END (1,000,000 lines).
 #   cycles:  10,000 LoadFile/TerminateProcess pairs, then a process table.
+#   bigline: one line of 1 MiB without white space, read in 159-character
+#            pieces, each cut into tokens of 99 characters and the rest.
+cmake_minimum_required(VERSION 3.16)
+
 foreach(var KELMEM WORK_DIR MODE)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "generated.cmake: ${var} is not set")
@@ -53,6 +57,19 @@ elseif(MODE STREQUAL "cycles")
   set(tail "20001 P0 PrintProcessTable\n${table_empty}")
   string(LENGTH "${tail}" tail_len)
   math(EXPR expected_len "${expected_len} + ${tail_len}")
+elseif(MODE STREQUAL "bigline")
+  string(REPEAT "x" 1048576 line)
+  file(WRITE "${WORK_DIR}/script.txt" "${line}\n")
+  string(REPEAT "x" 99 x99)
+  string(REPEAT "x" 60 x60)
+  string(REPEAT "x" 31 x31)
+  set(invalid "******* ERROR: Invalid syntax in processor input\n")
+  # 6594 full pieces of 159 characters, then 130 characters and the line feed.
+  echo_bytes(1 6594 "${x99} ${x60}" pieces)
+  string(LENGTH "${invalid}" invalid_len)
+  set(tail "6595 ${x99} ${x31}\n${invalid}")
+  string(LENGTH "${tail}" tail_len)
+  math(EXPR expected_len "${pieces} + 6594 * ${invalid_len} + ${tail_len}")
 else()
   message(FATAL_ERROR "generated.cmake: unknown MODE ${MODE}")
 endif()
@@ -78,8 +95,10 @@ if(NOT actual_tail STREQUAL tail)
 endif()
 if(MODE STREQUAL "million")
   set(head "   1 P1 LoadFile @0 \"prog.txt\n   2 P1 STORE @5 #7\n   3 P1 STORE @5 #7\n")
-else()
+elseif(MODE STREQUAL "cycles")
   set(head "   1 P1 LoadFile @0 \"prog.txt\n   2 P1 TerminateProcess\n   3 P1 LoadFile @0 \"prog.txt\n")
+else()
+  set(head "   1 ${x99} ${x60}\n${invalid}   2 ${x99} ${x60}\n${invalid}")
 endif()
 string(LENGTH "${head}" head_len)
 file(READ "${WORK_DIR}/actual.out" actual_head LIMIT ${head_len})

@@ -7,6 +7,8 @@
 # A folder without those files (the examples) may name them instead:
 # -DCASE_ARGS=<arguments, ;-separated> -DEXPECTED_OUT=<file> -DEXPECTED_STATUS=<n>.
 # -DWRAPPER=<command, |-separated> runs the program under it (valgrind).
+cmake_minimum_required(VERSION 3.16)
+
 foreach(var KELMEM CASE_DIR WORK_DIR)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "run_case.cmake: ${var} is not set")
