@@ -6,6 +6,7 @@
 
 #include "KelLoad.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -34,7 +35,20 @@ constexpr int32_t kLineBuffer = 160;
 constexpr int32_t kIntegerPlain = 0; // "%u"
 constexpr int32_t kIntegerHash = 1;  // "#%u"
 
-// A growable byte buffer for one whole line.
+// Longest load-file line, in characters. Lines are read whole so that no
+// token is cut in two; a longer line is refused rather than read without
+// end (a device that never sends a line feed, say).
+constexpr size_t kMaxLine = static_cast<size_t>(1) << 20;
+
+// How reading a line ended.
+enum LineStatus : int32_t {
+    LINE_OK,       // a line, or the end of the file
+    LINE_TOOLONG,  // more than kMaxLine characters before the line feed
+    LINE_NOMEM,    // the line or its tokens did not fit in memory
+    LINE_READERROR // the stream failed short of its end
+};
+
+// A growable byte buffer for one whole line; data is NUL-terminated.
 struct LineBuf {
     char* data;
     size_t len;
@@ -57,18 +71,49 @@ bool lineAppend(LineBuf* lb, char c)
     return true;
 }
 
-// Reads one whole line of fp, line feed included, into lb. False when memory
-// runs out.
-bool readWholeLine(std::FILE* fp, LineBuf* lb)
+// Reads one whole line of fp, line feed included, into lb.
+LineStatus readWholeLine(std::FILE* fp, LineBuf* lb)
 {
-    int c;
+    int c = 0;
     while ((c = std::getc(fp)) != EOF) {
+        if (lb->len == kMaxLine && c != '\n')
+            return LINE_TOOLONG;
         if (!lineAppend(lb, static_cast<char>(c)))
-            return false;
+            return LINE_NOMEM;
         if (c == '\n')
             break;
     }
-    return true;
+    return std::ferror(fp) ? LINE_READERROR : LINE_OK;
+}
+
+// True when text holds a token: something other than white space that does
+// not begin a comment.
+bool holdsToken(const char* text)
+{
+    const char* s = text + std::strspn(text, " \t\n\v\f\r");
+    return *s != '\0' && !(s[0] == '/' && s[1] == '/');
+}
+
+// Reads the next line of fp and cuts it into *list (nullptr for a line without
+// tokens or the end of the file); buf receives as much of the line as fits.
+LineStatus readLine(char* buf, int32_t len, std::FILE* fp, char*** list)
+{
+    *list = nullptr;
+    buf[0] = '\0';
+    if (std::feof(fp))
+        return LINE_OK;
+    LineBuf line = {nullptr, 0, 0};
+    LineStatus status = readWholeLine(fp, &line);
+    if (status == LINE_OK && line.data) {
+        size_t keep = std::min(line.len, static_cast<size_t>(len) - 1);
+        std::memcpy(buf, line.data, keep);
+        buf[keep] = '\0';
+        *list = Explode(line.data);
+        if (!*list && holdsToken(line.data))
+            status = LINE_NOMEM;
+    }
+    std::free(line.data);
+    return status;
 }
 
 // Converts a run of decimal digits to a number; false when it is empty, holds
@@ -92,26 +137,40 @@ struct Load {
     std::FILE* fileIn;
     char buf[kLineBuffer];
     char** strList;
-    int32_t n;          // tokens in strList, -1 for none
+    int32_t n;          // tokens in strList
     const SegList* seg; // current segment of the value walk
     int32_t segnum;     // its number, from 0
     int32_t segpos;     // offset of the next cell within it
 };
 
-// Reads the next line into ld->strList, releasing the previous one.
-void nextLine(Load* ld)
+// Reads the next line into ld->strList, releasing the previous one. Returns
+// ERR_NONE, or the code for a line that could not be read.
+ErrMessage_t nextLine(Load* ld)
 {
     FreeStrList(ld->strList);
-    ld->strList = GetExplodedLine(ld->buf, kLineBuffer, ld->fileIn, &ld->n);
+    LineStatus status = readLine(ld->buf, kLineBuffer, ld->fileIn, &ld->strList);
+    ld->n = 0;
+    while (ld->strList && ld->strList[ld->n])
+        ld->n++;
+    switch (status) {
+    case LINE_OK:
+        return ERR_NONE;
+    case LINE_TOOLONG:
+        return ERR_INVALIDFILE;
+    case LINE_READERROR:
+        // A file that cannot be read (a directory, say) cannot be loaded.
+        return ERR_NOFILE;
+    default:
+        return ERR_UNKNOWN;
+    }
 }
 
 // The magic line's first token must be "8585".
 ErrMessage_t readMagic(Load* ld)
 {
-    nextLine(ld);
-    // A file that cannot be read at all (a directory, say) cannot be loaded.
-    if (!ld->strList && std::ferror(ld->fileIn))
-        return ERR_NOFILE;
+    ErrMessage_t err = nextLine(ld);
+    if (err != ERR_NONE)
+        return err;
     if (!ld->strList || DetermineType(ld->strList[0], DataType_List) != DATA_MAGIC)
         return ERR_INVALIDFILE;
     return ERR_NONE;
@@ -120,7 +179,9 @@ ErrMessage_t readMagic(Load* ld)
 // The count line: one plain number from 1 to kMaxSegments.
 ErrMessage_t readCount(Load* ld, int32_t* numSegments)
 {
-    nextLine(ld);
+    ErrMessage_t err = nextLine(ld);
+    if (err != ERR_NONE)
+        return err;
     if (ld->n != 1 || DetermineType(ld->strList[0], DataType_List) != DATA_INTEGER)
         return ERR_INVALIDFILE;
     uint32_t count = 0;
@@ -134,7 +195,9 @@ ErrMessage_t readCount(Load* ld, int32_t* numSegments)
 // cannot be reserved in any memory this manager has.
 ErrMessage_t readSizes(Load* ld, int32_t numSegments, int32_t* segSizes)
 {
-    nextLine(ld);
+    ErrMessage_t err = nextLine(ld);
+    if (err != ERR_NONE)
+        return err;
     if (!ld->strList)
         return ERR_INVALIDFILE;
     if (ld->n != numSegments)
@@ -257,15 +320,16 @@ ErrMessage_t loadValues(Load* ld)
     ld->seg = KMM_SeekSegListHead(ld->kmm->processList[ld->process]->segments);
     ld->segnum = 0;
     ld->segpos = 0;
-    for (nextLine(ld); ld->strList; nextLine(ld)) {
-        for (int32_t i = 0; i < ld->n; i++) {
-            ErrMessage_t err = placeValue(ld, ld->strList[i]);
-            if (err != ERR_NONE)
-                return err;
-        }
+    // A line that cannot be read is no end of the values: they would be
+    // cut short without a word.
+    ErrMessage_t err = ERR_NONE;
+    for (err = nextLine(ld); err == ERR_NONE && ld->strList; err = nextLine(ld)) {
+        for (int32_t i = 0; i < ld->n && err == ERR_NONE; i++)
+            err = placeValue(ld, ld->strList[i]);
+        if (err != ERR_NONE)
+            return err;
     }
-    // A read error is no end of file: the values would be cut short.
-    return std::ferror(ld->fileIn) ? ERR_NOFILE : ERR_NONE;
+    return err;
 }
 
 } // namespace
@@ -276,20 +340,8 @@ char** GetExplodedLine(char* buf, int32_t len, std::FILE* fp, int32_t* n)
         *n = -1;
     if (!buf || len < 1 || !fp)
         return nullptr;
-    buf[0] = '\0';
-    if (std::feof(fp))
-        return nullptr;
-    LineBuf line = {nullptr, 0, 0};
-    bool whole = readWholeLine(fp, &line);
     char** list = nullptr;
-    if (line.data) {
-        size_t keep = line.len < static_cast<size_t>(len) ? line.len : static_cast<size_t>(len) - 1;
-        std::memcpy(buf, line.data, keep);
-        buf[keep] = '\0';
-        if (whole)
-            list = Explode(line.data);
-    }
-    std::free(line.data);
+    readLine(buf, len, fp, &list);
     if (list && n) {
         int32_t count = 0;
         while (list[count])

@@ -45,6 +45,15 @@ bool areaInMemory(const KelMM* kmm, int32_t pos, int32_t len)
     return pos >= 0 && len >= 0 && static_cast<int64_t>(pos) + len <= kmm->memSize;
 }
 
+// The tag of a cell, whichever variant it holds. Every variant begins with
+// the tag, so its first bytes are read as such.
+DataType_e cellTag(const KelMem& cell)
+{
+    DataType_e tag;
+    std::memcpy(&tag, &cell, sizeof tag);
+    return tag;
+}
+
 // Tags the cells of {pos, len} empty; only the tag is written.
 void markEmpty(KelMM* kmm, int32_t pos, int32_t len)
 {
@@ -69,7 +78,7 @@ int32_t areaIsOwned(const KelMM* kmm, int32_t pos, int32_t size)
 }
 
 // Gives {pos, len} back to the free list. An empty free list is begun anew
-// with this area, so no area is ever lost. ERR_UNKNOWN when that first node
+// with this area rather than left empty. ERR_UNKNOWN when that first node
 // cannot be had.
 ErrMessage_t giveBack(KelMM* kmm, int32_t pos, int32_t len)
 {
@@ -236,10 +245,12 @@ ErrMessage_t KMM_TerminateProcess(KelMM* kmm, int32_t ID)
 ErrMessage_t KMM_AllocateProcessAt(KelMM* kmm, int32_t ID, int32_t pos, int32_t nSegs,
                                    const int32_t* size)
 {
-    if (!kmm || !kmm_IsSlot(ID) || pos < 0 || !sizesValid(nSegs, size))
+    if (!kmm || !kmm_IsSlot(ID))
         return ERR_UNKNOWN;
     if (kmm->processList[ID])
         return ERR_PROCESSEXISTS;
+    if (pos < 0 || !sizesValid(nSegs, size))
+        return ERR_UNKNOWN;
     auto* p = static_cast<Process*>(std::malloc(sizeof(Process)));
     if (!p)
         return ERR_UNKNOWN;
@@ -341,11 +352,12 @@ void KMM_PrintMem(KelMM* kmm, int32_t addr)
     if (!kmm || addr < 0 || addr >= kmm->memSize)
         return;
     const KelMem& cell = kmm->mem[addr];
-    if (cell.type == DATA_ERROR)
+    const DataType_e tag = cellTag(cell);
+    if (tag == DATA_ERROR)
         return;
     std::printf("|  %3d ", addr);
     const char* name = nullptr;
-    switch (cell.type) {
+    switch (tag) {
     case DATA_INTEGER:
         std::printf("%d\n", static_cast<int32_t>(cell.integer.value));
         return;
@@ -362,7 +374,7 @@ void KMM_PrintMem(KelMM* kmm, int32_t addr)
         std::printf("%s\n", name);
     else
         std::printf("Unknown mem type %d, please tell the kelmem maintainers how this came about\n",
-                    static_cast<int32_t>(cell.type));
+                    static_cast<int32_t>(tag));
 }
 
 ErrMessage_t KMM_PrintProcessTable(KelMM* kmm, int32_t process)

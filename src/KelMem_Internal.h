@@ -2,6 +2,7 @@
 // small helpers that keep the free list and the cells consistent.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "KelMem.h"
@@ -16,6 +17,11 @@ static_assert(sizeof(KelMem_String::value) == KMM_STRING_MAX + 1,
               "a string cell holds KMM_STRING_MAX characters and a NUL");
 static_assert(sizeof(KelMM::processList) / sizeof(KelMM::processList[0]) == KMM_PROCESS_SLOTS,
               "one slot per process number");
+
+// Every cell variant begins with its tag, so the tag reads alike through any.
+static_assert(offsetof(KelMem_Integer, type) == 0 && offsetof(KelMem_String, type) == 0 &&
+                  offsetof(KelMem_Instruction, type) == 0,
+              "the tag leads every cell variant");
 
 inline bool kmm_IsSlot(int32_t id)
 {

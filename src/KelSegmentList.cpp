@@ -4,9 +4,9 @@
 // given back; a removal never joins neighbours.
 //
 // Positions and lengths are cells as int32_t. Sums of a position and a
-// length are formed in 64 bits, so no operation overflows whatever it is
-// given; areas whose end does not fit in int32_t are refused where an area
-// enters a list.
+// length are formed in 64 bits, so no operation overflows; areas whose end
+// does not fit in int32_t are refused where an area enters a list, and
+// results stay in range for every area whose end fits.
 
 #include "KelSegmentList.h"
 

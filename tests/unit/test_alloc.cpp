@@ -493,6 +493,18 @@ TEST(ProcessAt, NegativePositionOrSizeIsUnknown)
     EXPECT_EQ(FreeAreas(m.k), kWhole);
 }
 
+TEST(ProcessAt, OccupiedSlotIsReportedBeforeBadArguments)
+{
+    Mgr m(1000);
+    ASSERT_NE(m.k, nullptr);
+    const int32_t ok[] = {5};
+    ASSERT_EQ(KMM_AllocateProcessAt(m.k, 1, 0, 1, ok), ERR_NONE);
+    const int32_t neg[] = {-1};
+    EXPECT_EQ(KMM_AllocateProcessAt(m.k, 1, -5, 1, ok), ERR_PROCESSEXISTS);
+    EXPECT_EQ(KMM_AllocateProcessAt(m.k, 1, 100, 1, neg), ERR_PROCESSEXISTS);
+    EXPECT_EQ(KMM_AllocateProcessAt(m.k, 1, 100, 0, nullptr), ERR_PROCESSEXISTS);
+}
+
 TEST(ProcessAt, NoSegmentsOrNoSizesIsUnknown)
 {
     Mgr m(1000);

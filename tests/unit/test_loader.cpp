@@ -828,6 +828,39 @@ TEST_F(LoaderLongLines, LineOf159CharactersDoesNotEndTheValues)
     ExpectInt(102, 3);
 }
 
+// Lines are read whole up to 1 MiB (1,048,576 characters before the line
+// feed); a longer line is refused, so a file without line feeds cannot take
+// memory without end.
+TEST_F(LoaderLongLines, LineOfOneMebibyteIsRead)
+{
+    const std::string line = "#9" + std::string(1048576 - 2, ' ');
+    ASSERT_EQ(Load(1, "8585\n2\n0 2\n" + line + "\n#8\n", 100), ERR_NONE);
+    ExpectInt(100, 9);
+    ExpectInt(101, 8);
+}
+
+TEST_F(LoaderLongLines, LongerHeaderLineIsInvalidFormat)
+{
+    EXPECT_EQ(Load(1, "8585" + std::string(1048576, ' ') + "\n1\n1\nRUN\n", 100),
+              ERR_INVALIDFILE);
+    EXPECT_FALSE(Exists(1));
+}
+
+TEST_F(LoaderLongLines, LongerValueLineEndsTheLoad)
+{
+    const std::string line = "#9" + std::string(1048576, ' ');
+    EXPECT_EQ(Load(1, "8585\n2\n0 2\n" + line + "\n", 100), ERR_INVALIDFILE);
+    EXPECT_FALSE(Exists(1));
+    EXPECT_EQ(FreeAreas(), (SegV{{0, 1000}}));
+}
+
+TEST_F(LoaderLongLines, EndlessDeviceIsRefused)
+{
+    // NUL bytes and never a line feed.
+    EXPECT_EQ(KelMM_Load(kmm, 1, "/dev/zero", 0), ERR_INVALIDFILE);
+    EXPECT_FALSE(Exists(1));
+}
+
 TEST_F(LoaderLongLines, ManyValuesOnOneLine)
 {
     std::string line;
