@@ -103,7 +103,6 @@ std::string Echo(int n, const std::string& tokens)
 
 } // namespace
 
-// ---------------------------------------------------------------------------
 // ReadFromType
 
 TEST(InterpReadFromType, ProcessAddressAndIntegerSkipTheirLeadingCharacter)
@@ -232,7 +231,6 @@ TEST(InterpReadFromType, TypesWithoutValueFailAndWriteNothing)
     }
 }
 
-// ---------------------------------------------------------------------------
 // KMM_ParseLine: the echo and the head of the line
 
 using InterpParseLine = ManagerTest;
@@ -362,7 +360,6 @@ TEST_F(InterpParseLine, HighBytesAreTokenCharacters)
     EXPECT_EQ(out, "   2 P0\xa0 END\n");
 }
 
-// ---------------------------------------------------------------------------
 // END
 
 TEST_F(InterpParseLine, EndIgnoresFurtherTokens)
@@ -379,7 +376,6 @@ TEST_F(InterpParseLine, EndIgnoresFurtherTokens)
     EXPECT_EQ(out, "   5 P5 END P4294967296 @99999999999\n");
 }
 
-// ---------------------------------------------------------------------------
 // PrintProcessTable
 
 TEST_F(InterpParseLine, PrintProcessTableChecksTokenCountThenAsksTheManager)
@@ -403,7 +399,6 @@ TEST_F(InterpParseLine, PrintProcessTableChecksTokenCountThenAsksTheManager)
     EXPECT_EQ(out, "   7 P4 PrintProcessTable\n");
 }
 
-// ---------------------------------------------------------------------------
 // PrintProcessMemory
 
 TEST_F(InterpParseLine, PrintProcessMemoryChecksTokenCountThenAsksTheManager)
@@ -423,7 +418,6 @@ TEST_F(InterpParseLine, PrintProcessMemoryChecksTokenCountThenAsksTheManager)
     EXPECT_EQ(out, "   5 P2 PrintProcessMemory\n" + kMemHead + "|   12 42\n" + kFrame);
 }
 
-// ---------------------------------------------------------------------------
 // STORE
 
 TEST_F(InterpParseLine, StoreIntegerReachesTheCell)
@@ -560,7 +554,6 @@ TEST_F(InterpParseLine, StoreChecksComeBeforeTheProcessLookup)
     EXPECT_EQ(Parse("P3 STORE @5\n", 8), ERR_INVALIDINPUT);
 }
 
-// ---------------------------------------------------------------------------
 // TerminateProcess
 
 TEST_F(InterpParseLine, TerminateProcess)
@@ -581,7 +574,6 @@ TEST_F(InterpParseLine, TerminateProcess)
     EXPECT_EQ(out, "   4 P2 TerminateProcess\n");
 }
 
-// ---------------------------------------------------------------------------
 // PrintAllMemory
 
 TEST_F(InterpParseLine, PrintAllMemoryCountsTokensThenPrivilege)
@@ -607,7 +599,6 @@ TEST_F(InterpParseLine, PrintAllMemoryCountsTokensThenPrivilege)
     EXPECT_EQ(out, "   9 P0 PrintAllMemory\n" + kMemHead + "|   21 hi\n" + kFrame);
 }
 
-// ---------------------------------------------------------------------------
 // LoadFile
 
 namespace {
@@ -702,7 +693,6 @@ TEST_F(InterpParseLine, LoadFilePassesOnTheLoaderResult)
     EXPECT_EQ(out, "   7 P1 LoadFile @0 \"nosuch.txt\n");
 }
 
-// ---------------------------------------------------------------------------
 // KMM_ParseFile
 
 using InterpParseFile = ManagerTest;

@@ -134,7 +134,6 @@ const char kSmallOk[] = "8585\n2\n1 1\nRUN #1\n";
 
 } // namespace
 
-// ---------------------------------------------------------------------------
 // The example file: five lines, process 1 at cell 100
 
 TEST_F(LoaderExample, FiveLineFile)
@@ -209,7 +208,6 @@ TEST_F(LoaderExample, PrintsNothing)
     EXPECT_EQ(out, "");
 }
 
-// ---------------------------------------------------------------------------
 // Arguments and the occupied slot
 
 TEST_F(LoaderArguments, NullManager)
@@ -278,7 +276,6 @@ TEST_F(LoaderArguments, SlotFreeAgainAfterTermination)
     ExpectEmpty(101); // held RUN before; the new segment marks it empty
 }
 
-// ---------------------------------------------------------------------------
 // Opening the file and the three header lines
 
 TEST_F(LoaderHeader, MissingFile)
@@ -429,7 +426,6 @@ TEST_F(LoaderHeader, SizeForms)
     EXPECT_EQ(Segs(3), (SegV{{300, 0}, {300, 0}}));
 }
 
-// ---------------------------------------------------------------------------
 // Reserving the process
 
 TEST_F(LoaderAllocation, AreaTakenByAnotherProcess)
@@ -501,7 +497,6 @@ TEST_F(LoaderAllocation, SameSlotLoadsAfterFailure)
     EXPECT_EQ(Segs(1), (SegV{{100, 3}, {103, 4}}));
 }
 
-// ---------------------------------------------------------------------------
 // Value lines that load
 
 TEST_F(LoaderValues, FileEndsAfterSizesLine)
@@ -632,7 +627,6 @@ TEST_F(LoaderValues, TwoZeroSizedSegmentsMoveOnlyOnce)
     ExpectEmpty(101);
 }
 
-// ---------------------------------------------------------------------------
 // Value lines that are rejected
 
 TEST_F(LoaderValueErrors, IntegerInSegmentZero)
@@ -784,7 +778,6 @@ TEST_F(LoaderValueErrors, SlotLoadsAgainAfterTerminatedLoad)
     ExpectEmpty(101); // held HALT from the failed load
 }
 
-// ---------------------------------------------------------------------------
 // Long lines: read whole, tokens still cut at 99 characters
 
 TEST_F(LoaderLongLines, TokenAcrossCharacter159IsNotSplit)
@@ -899,7 +892,6 @@ TEST_F(LoaderLongLines, LongStringTokenCutThenRejected)
     EXPECT_FALSE(Exists(1));
 }
 
-// ---------------------------------------------------------------------------
 // The file is closed on every path
 
 namespace {
@@ -995,7 +987,6 @@ TEST_F(LoaderFileHandling, ManyLoadsLeaveNoFileOpen)
     EXPECT_EQ(OpenDescriptors(), before);
 }
 
-// ---------------------------------------------------------------------------
 // GetExplodedLine
 
 namespace {

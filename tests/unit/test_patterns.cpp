@@ -22,7 +22,6 @@ const char* const* const kTableWithEmptyList[] = {kEmptyList, kDigits, nullptr};
 
 } // namespace
 
-// ---------------------------------------------------------------------------
 // CompareType: literals
 
 TEST(PatternLiteral, ExactMatchOnly)
@@ -64,7 +63,6 @@ TEST(PatternLiteral, PercentInTokenIsOrdinary)
     EXPECT_EQ(CompareType("a%", "a%u"), -1);
 }
 
-// ---------------------------------------------------------------------------
 // CompareType: "%u"
 
 TEST(PatternDigits, TrailingDirectiveTakesOneOrMoreDigits)
@@ -112,7 +110,6 @@ TEST(PatternDigits, DirectiveNeverGivesDigitsBack)
     EXPECT_EQ(CompareType("x5", "%u5"), -1);
 }
 
-// ---------------------------------------------------------------------------
 // CompareType: "%s"
 
 TEST(PatternRest, TakesAnyNonEmptyRest)
@@ -142,7 +139,6 @@ TEST(PatternRest, WhatFollowsTheDirectiveIsNotLooked)
     EXPECT_EQ(CompareType("ab", "a%s%x"), 0);
 }
 
-// ---------------------------------------------------------------------------
 // CompareType: bad directives
 
 TEST(PatternBadDirective, UnknownLetterFails)
@@ -173,7 +169,6 @@ TEST(PatternBadDirective, FailsBeforeOrWithoutReachingIt)
     EXPECT_EQ(CompareType("a", "a%x"), -1);
 }
 
-// ---------------------------------------------------------------------------
 // FindInList
 
 TEST(PatternFindInList, IndexOfFirstMatchingPattern)
@@ -205,7 +200,6 @@ TEST(PatternFindInList, NullAndEmpty)
     EXPECT_EQ(FindInList("a", emptyPattern), -1);
 }
 
-// ---------------------------------------------------------------------------
 // DetermineType / DetermineSubType on our own tables
 
 TEST(PatternDetermine, LowerListIndexWins)
@@ -244,7 +238,6 @@ TEST(PatternDetermine, TypeOutsideTheTable)
     EXPECT_EQ(DetermineSubType(INT32_MIN, "12", kTable), -1);
 }
 
-// ---------------------------------------------------------------------------
 // The script table
 
 TEST(PatternArguments, TableLayout)
@@ -334,7 +327,6 @@ TEST(PatternArguments, SubTypeOutsideTheTable)
     EXPECT_EQ(DetermineSubType(INT32_MIN, "P1", Arguments), -1);
 }
 
-// ---------------------------------------------------------------------------
 // The load-file table
 
 TEST(PatternDataTypes, TableLayout)

@@ -53,7 +53,6 @@ using V = std::vector<std::string>;
 
 } // namespace
 
-// ---------------------------------------------------------------------------
 // Lines without tokens
 
 TEST(TokenizerEmpty, NullInputGivesNull)
@@ -85,7 +84,6 @@ TEST(TokenizerEmpty, CommentOnlyGivesNull)
     EXPECT_TRUE(GivesNull("//P1 LoadFile @100 \"prog.txt\n"));
 }
 
-// ---------------------------------------------------------------------------
 // Ordinary lines
 
 TEST(TokenizerLines, LoadFileLineGivesFourTokensAndTerminator)
@@ -135,7 +133,6 @@ TEST(TokenizerLines, OtherControlCharactersAreTokenCharacters)
     EXPECT_EQ(Toks("\x1f"), V({"\x1f"}));
 }
 
-// ---------------------------------------------------------------------------
 // White space
 
 TEST(TokenizerWhiteSpace, EachOfTheSixCharactersSeparates)
@@ -162,7 +159,6 @@ TEST(TokenizerWhiteSpace, MixedRunsSeparate)
     EXPECT_EQ(Toks(" \t\v\fP0\r\n\t STORE \f\v@5\r#7 \n"), V({"P0", "STORE", "@5", "#7"}));
 }
 
-// ---------------------------------------------------------------------------
 // Comments
 
 TEST(TokenizerComments, CommentAfterTokensIsDropped)
@@ -187,7 +183,6 @@ TEST(TokenizerComments, SingleSlashIsAToken)
     EXPECT_EQ(Toks("/ //x"), V({"/"}));
 }
 
-// ---------------------------------------------------------------------------
 // Token length limit of 99 characters
 
 TEST(TokenizerLength, NinetyNineCharactersAreOneToken)
@@ -245,7 +240,6 @@ TEST(TokenizerLength, SlashesInsideLongRunBeforeTheCut)
     EXPECT_EQ(Toks(r), V({r.substr(0, 99), r.substr(99)}));
 }
 
-// ---------------------------------------------------------------------------
 // FreeStrList
 
 TEST(TokenizerFree, NullIsIgnored)
@@ -286,7 +280,6 @@ TEST(TokenizerFree, ReleasesLongLists)
     FreeStrList(list);
 }
 
-// ---------------------------------------------------------------------------
 // AllocateArray
 
 TEST(TokenizerAllocateArray, NewBlockIsUsable)
