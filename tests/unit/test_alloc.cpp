@@ -85,7 +85,7 @@ const Areas kWhole = {{0, 1000}};
 
 } // namespace
 
-// ---------------------------------------------------------------- create
+// create
 
 TEST(ManagerCreate, FreshManagerState)
 {
@@ -121,7 +121,7 @@ TEST(ManagerCreate, SizeBelowOneIsRefused)
     EXPECT_EQ(KMM_Create(INT32_MIN), nullptr);
 }
 
-// ---------------------------------------------------------------- segment at a position
+// segment at a position
 
 TEST(SegmentAt, EndingAtTheLastCellIsAccepted)
 {
@@ -236,7 +236,7 @@ TEST(SegmentAt, TakingTheWholeMemoryEmptiesTheFreeList)
     EXPECT_EQ(CellsNotTagged(m.k, 0, 1000, DATA_ERROR), 0);
 }
 
-// ---------------------------------------------------------------- first-fit segment
+// first-fit segment
 
 TEST(SegmentFirstFit, LowestAreaLongEnough)
 {
@@ -300,7 +300,7 @@ TEST(SegmentFirstFit, WholeMemory)
     EXPECT_EQ(CellsNotTagged(m.k, 0, 1000, DATA_ERROR), 0);
 }
 
-// ---------------------------------------------------------------- free segment
+// free segment
 
 TEST(SegmentFree, OnlyAnExactlyOwnedSegmentIsAccepted)
 {
@@ -358,7 +358,7 @@ TEST(SegmentFree, EmptyFreeListBecomesTheArea)
     EXPECT_EQ(FreeAreas(m.k), kWhole);
 }
 
-// ---------------------------------------------------------------- process at a position
+// process at a position
 
 TEST(ProcessAt, SegmentsLieBackToBack)
 {
@@ -562,7 +562,7 @@ TEST(ProcessAt, ReservedCellsAreEmptiedWhateverTheyHeld)
     EXPECT_EQ(CellsNotTagged(m.k, 100, 105, DATA_ERROR), 0);
 }
 
-// ---------------------------------------------------------------- first-fit process
+// first-fit process
 
 TEST(ProcessFirstFit, SegmentsGoToTheLowestAreaLongEnough)
 {
@@ -636,7 +636,7 @@ TEST(ProcessFirstFit, NegativeSizeCreatesNothing)
     EXPECT_EQ(FreeAreas(m.k), kWhole);
 }
 
-// ---------------------------------------------------------------- terminate
+// terminate
 
 TEST(ProcessTerminate, EmptySlotAndTwice)
 {
@@ -691,7 +691,7 @@ TEST(ProcessTerminate, OtherProcessesAndFreeAreasStay)
     EXPECT_EQ(Segs(m.k, 2), (Areas{{300, 30}}));
 }
 
-// ---------------------------------------------------------------- release
+// release
 
 TEST(ManagerFree, ReleasesEverythingAndClearsTheRecord)
 {
@@ -730,7 +730,7 @@ TEST(ManagerFree, FreshManager)
     std::free(kmm);
 }
 
-// ---------------------------------------------------------------- null manager
+// null manager
 
 TEST(ManagerNull, EveryOperationRefusesANullManager)
 {

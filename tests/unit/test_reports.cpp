@@ -116,7 +116,7 @@ const std::string kExampleAll = kMemHead +
 
 } // namespace
 
-// ---------------------------------------------------------------- worked example
+// worked example
 
 TEST_F(ReportExample, StoreResults)
 {
@@ -198,7 +198,7 @@ TEST_F(ReportExample, PrintingChangesNoList)
     EXPECT_EQ(ListAreas(kmm->memFree), free0);
 }
 
-// ---------------------------------------------------------------- stores
+// stores
 
 TEST_F(Reports, StoreBoundsOfTheSecondSegment)
 {
@@ -307,7 +307,7 @@ TEST_F(Reports, EmptyStringIsStored)
     EXPECT_EQ(kt_Capture([&] { KMM_PrintMem(kmm, 11); }), "|   11 \n");
 }
 
-// ---------------------------------------------------------------- one cell
+// one cell
 
 TEST_F(Reports, IntegersPrintAsSignedDecimal)
 {
@@ -375,7 +375,7 @@ TEST(ReportsNull, NullManagerIsRefusedAndPrintsNothing)
     EXPECT_EQ(c, ERR_UNKNOWN);
 }
 
-// ---------------------------------------------------------------- process table
+// process table
 
 TEST_F(Reports, EmptyTableForProcessZero)
 {
@@ -417,7 +417,7 @@ TEST_F(Reports, TableShowsAtMostFourSegmentsInSlotOrder)
                        kFrame);
 }
 
-// ---------------------------------------------------------------- process memory
+// process memory
 
 TEST_F(Reports, ProcessMemoryRefusals)
 {
@@ -497,7 +497,7 @@ TEST_F(Reports, CellsOfAnEndedProcessAreNotShown)
     EXPECT_EQ(KMM_StoreInteger(kmm, 3, 12, 9), ERR_NOPROCESS);
 }
 
-// ---------------------------------------------------------------- all memory
+// all memory
 
 TEST_F(Reports, AllMemoryWithNoProcess)
 {

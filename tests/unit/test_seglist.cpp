@@ -107,7 +107,7 @@ const Areas kThree = {{0, 100}, {200, 100}, {400, 100}};
 
 } // namespace
 
-// ---------------------------------------------------------------- intersect
+// intersect
 
 TEST(SegIntersect, OverlappingAreasIntersect)
 {
@@ -157,7 +157,7 @@ TEST(SegIntersect, TwoEmptyAreasNeverIntersect)
     EXPECT_EQ(Intersects(6, 0, 5, 0), 0);
 }
 
-// ---------------------------------------------------------------- subtract
+// subtract
 
 TEST(SegSubtract, MiddleCutLeavesLowerThenUpperRemainder)
 {
@@ -206,7 +206,7 @@ TEST(SegSubtract, EmptyAreaInsideSplitsIntoTouchingRemainders)
     EXPECT_EQ(Subtract({0, 1000}, {0, 0}, &rest), -1);
 }
 
-// ---------------------------------------------------------------- create / compare / seek
+// create / compare / seek
 
 TEST(SegListCreate, HoldsExactlyTheGivenValuesAndLeavesNeighboursAlone)
 {
@@ -252,7 +252,7 @@ TEST(SegListSeek, HeadAndEndFromAnyNode)
     Release(head);
 }
 
-// ---------------------------------------------------------------- removal
+// removal
 
 TEST(SegListRemove, CutInsideSplitsAndKeepsHead)
 {
@@ -445,7 +445,7 @@ TEST(SegListRemove, AreaEndingExactlyAtInt32MaxIsAccepted)
     Release(r);
 }
 
-// ---------------------------------------------------------------- addition
+// addition
 
 TEST(SegListAdd, TouchingAreaJoinsItsNeighbour)
 {
@@ -574,7 +574,7 @@ TEST(SegListAdd, AreaEndingExactlyAtInt32MaxIsAccepted)
     Release(r);
 }
 
-// ---------------------------------------------------------------- free-list walk-through
+// free-list walk-through
 
 TEST(SegListFreeListWalk, SplitThenGiveBackRestoresOneArea)
 {
@@ -634,7 +634,7 @@ TEST(SegListFreeListWalk, ThreeAreaRemovalsAndAdditions)
     }
 }
 
-// ---------------------------------------------------------------- sort
+// sort
 
 TEST(SegListSort, ExchangesAreasAndKeepsNodesInPlace)
 {
@@ -679,7 +679,7 @@ TEST(SegListSort, NullAndSingleNode)
     Release(one);
 }
 
-// ---------------------------------------------------------------- merge
+// merge
 
 TEST(SegListMerge, RunsOfTouchingAreasCollapseIntoTheirFirstNode)
 {
@@ -720,7 +720,7 @@ TEST(SegListMerge, FromANonHeadNodeAndNull)
     EXPECT_EQ(KMM_MergeSegList(nullptr), nullptr);
 }
 
-// ---------------------------------------------------------------- copy
+// copy
 
 TEST(SegListCopy, ReturnsNextToLastNodeOfAnEqualList)
 {
@@ -778,7 +778,7 @@ TEST(SegListCopy, ShortLists)
     Release(two);
 }
 
-// ---------------------------------------------------------------- append
+// append
 
 TEST(SegListAppend, NullNodeChangesNothing)
 {
@@ -829,7 +829,7 @@ TEST(SegListAppend, AppendingAHeadConcatenatesLists)
     Release(ha);
 }
 
-// ---------------------------------------------------------------- free
+// free
 
 TEST(SegListFree, NullGivesMinusOne)
 {
@@ -851,7 +851,7 @@ TEST(SegListFree, AnyNodeFreesTheWholeList)
     EXPECT_EQ(KMM_FreeSegList(one), 0);
 }
 
-// ---------------------------------------------------------------- first fit
+// first fit
 
 TEST(SegListFindSpace, FirstAreaLongEnough)
 {
@@ -888,7 +888,7 @@ TEST(SegListFindSpace, ZeroOrNegativeGivesHeadAndEmptyListGivesMinusOne)
     EXPECT_EQ(KMM_FindSegSpace(nullptr, 5), -1);
 }
 
-// ---------------------------------------------------------------- print
+// print
 
 TEST(SegListPrint, TableRowsInExactFormat)
 {
