@@ -16,9 +16,14 @@
 #include "kelparse.h"
 
 const char* const ArgType_Process[] = {"P%u", nullptr};
-const char* const ArgType_Command[] = {"LoadFile", "PrintProcessTable", "PrintProcessMemory",
-                                       "STORE",    "TerminateProcess",  "PrintAllMemory",
-                                       "END",      nullptr};
+const char* const ArgType_Command[] = {"LoadFile",
+                                       "PrintProcessTable",
+                                       "PrintProcessMemory",
+                                       "STORE",
+                                       "TerminateProcess",
+                                       "PrintAllMemory",
+                                       "END",
+                                       nullptr};
 const char* const ArgType_Address[] = {"@%u", nullptr};
 const char* const ArgType_Integer[] = {"#%u", nullptr};
 const char* const ArgType_String[] = {"\"%s", nullptr};

@@ -104,8 +104,8 @@ SegList* KMM_CopySegList(SegList* list)
 {
     SegList* copy = nullptr;
     for (SegList* node = KMM_SeekSegListHead(list); node; node = node->next)
-        copy = KMM_AppendSegList(copy, KMM_CreateSegList(node->seg.pos, node->seg.len, nullptr,
-                                                         nullptr));
+        copy = KMM_AppendSegList(copy,
+                                 KMM_CreateSegList(node->seg.pos, node->seg.len, nullptr, nullptr));
     return copy;
 }
 

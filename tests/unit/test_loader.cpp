@@ -24,7 +24,7 @@ namespace {
 using SegV = std::vector<std::pair<int32_t, int32_t>>;
 
 class LoaderBase : public ::testing::Test {
-protected:
+  protected:
     kt_TempDir dir;
     KelMM* kmm = nullptr;
     int fileNo = 0;
@@ -338,8 +338,8 @@ TEST_F(LoaderHeader, CountLineWithComment)
 
 TEST_F(LoaderHeader, CountLineRejected)
 {
-    const char* bad[] = {"2 3", "#2", "0", "5", "00", "8585", "RUN", "x", "-1", "\"2", "2x", "",
-                         "   ", "// 2"};
+    const char* bad[] = {"2 3", "#2", "0",   "5",  "00", "8585", "RUN",
+                         "x",   "-1", "\"2", "2x", "",   "   ",  "// 2"};
     for (const char* c : bad) {
         EXPECT_EQ(Load(1, std::string("8585\n") + c + "\n3 4\nRUN\n", 100), ERR_INVALIDFILE)
             << "count line '" << c << "'";
@@ -353,8 +353,7 @@ TEST_F(LoaderHeader, CountTooLargeForThirtyTwoBits)
     // Would wrap to 1, 0 and 2 if converted modulo 2^32.
     const char* bad[] = {"4294967297", "4294967296", "4294967298", "99999999999999999999"};
     for (const char* c : bad) {
-        EXPECT_EQ(Load(1, std::string("8585\n") + c + "\n3 4\nRUN\n", 100), ERR_INVALIDFILE)
-            << c;
+        EXPECT_EQ(Load(1, std::string("8585\n") + c + "\n3 4\nRUN\n", 100), ERR_INVALIDFILE) << c;
         EXPECT_FALSE(Exists(1));
     }
 }
@@ -406,8 +405,8 @@ TEST_F(LoaderHeader, SizesCountCheckedBeforeTokenType)
 
 TEST_F(LoaderHeader, SizeTokenNotPlainDigits)
 {
-    const char* bad[] = {"3 x", "3 #4", "#3 4", "3 8585", "8585 3", "-3 4", "3 \"4", "RUN 4",
-                         "3 4x"};
+    const char* bad[] = {"3 x",  "3 #4",  "#3 4",  "3 8585", "8585 3",
+                         "-3 4", "3 \"4", "RUN 4", "3 4x"};
     for (const char* s : bad) {
         EXPECT_EQ(Load(1, std::string("8585\n2\n") + s + "\nRUN\n", 100), ERR_INVALIDFILE)
             << "sizes '" << s << "'";
@@ -455,14 +454,12 @@ TEST_F(LoaderAllocation, PastTheEndOfMemory)
 
 TEST_F(LoaderAllocation, HugeSizes)
 {
-    const char* bad[] = {"2147483647", "2147483648", "4294967295", "4294967296", "4294967297",
-                         "99999999999999999999"};
+    const char* bad[] = {"2147483647", "2147483648", "4294967295",
+                         "4294967296", "4294967297", "99999999999999999999"};
     for (const char* s : bad) {
-        EXPECT_EQ(Load(1, std::string("8585\n1\n") + s + "\nRUN\n", 0), ERR_INSUFFICIENTMEM)
-            << s;
+        EXPECT_EQ(Load(1, std::string("8585\n1\n") + s + "\nRUN\n", 0), ERR_INSUFFICIENTMEM) << s;
         EXPECT_FALSE(Exists(1));
-        EXPECT_EQ(Load(1, std::string("8585\n2\n") + s + " 3\nRUN\n", 0), ERR_INSUFFICIENTMEM)
-            << s;
+        EXPECT_EQ(Load(1, std::string("8585\n2\n") + s + " 3\nRUN\n", 0), ERR_INSUFFICIENTMEM) << s;
         EXPECT_FALSE(Exists(1));
     }
     EXPECT_EQ(FreeAreas(), (SegV{{0, 1000}}));
@@ -548,9 +545,9 @@ TEST_F(LoaderValues, ValuesSpreadOverLines)
 
 TEST_F(LoaderValues, IntegerForms)
 {
-    ASSERT_EQ(Load(1, "8585\n2\n0 8\n#8585 123 #0123 0 #0 2147483648 4294967295 #4294967295\n",
-                   100),
-              ERR_NONE);
+    ASSERT_EQ(
+        Load(1, "8585\n2\n0 8\n#8585 123 #0123 0 #0 2147483648 4294967295 #4294967295\n", 100),
+        ERR_NONE);
     ExpectInt(100, 8585);
     ExpectInt(101, 123);
     ExpectInt(102, 123);
@@ -662,8 +659,7 @@ TEST_F(LoaderValueErrors, BadTokensInSegmentOne)
 {
     const char* bad[] = {"\"", "run", "-5", "@5", "8585", "RUN", "HALT", "#", "P1", "12a", "#-1"};
     for (const char* v : bad) {
-        EXPECT_EQ(Load(1, std::string("8585\n2\n1 1\nRUN ") + v + "\n", 100), ERR_INVALIDDATA)
-            << v;
+        EXPECT_EQ(Load(1, std::string("8585\n2\n1 1\nRUN ") + v + "\n", 100), ERR_INVALIDDATA) << v;
         EXPECT_FALSE(Exists(1)) << v;
     }
 }
@@ -728,8 +724,7 @@ TEST_F(LoaderValueErrors, SegmentCheckedBeforeTokenType)
     EXPECT_EQ(Load(1, "8585\n3\n1 1 1\nRUN #1 \"abcdefghijklmnopqrstuvwxyz\n", 100),
               ERR_DATAOVERFLOW);
     // A long string in segment 0 is first of all not an instruction.
-    EXPECT_EQ(Load(1, "8585\n2\n1 1\n\"abcdefghijklmnopqrstuvwxyz\n", 100),
-              ERR_INVALIDINSTRUCTION);
+    EXPECT_EQ(Load(1, "8585\n2\n1 1\n\"abcdefghijklmnopqrstuvwxyz\n", 100), ERR_INVALIDINSTRUCTION);
     EXPECT_FALSE(Exists(1));
 }
 
@@ -834,8 +829,7 @@ TEST_F(LoaderLongLines, LineOfOneMebibyteIsRead)
 
 TEST_F(LoaderLongLines, LongerHeaderLineIsInvalidFormat)
 {
-    EXPECT_EQ(Load(1, "8585" + std::string(1048576, ' ') + "\n1\n1\nRUN\n", 100),
-              ERR_INVALIDFILE);
+    EXPECT_EQ(Load(1, "8585" + std::string(1048576, ' ') + "\n1\n1\nRUN\n", 100), ERR_INVALIDFILE);
     EXPECT_FALSE(Exists(1));
 }
 
@@ -992,7 +986,7 @@ TEST_F(LoaderFileHandling, ManyLoadsLeaveNoFileOpen)
 namespace {
 
 class LineReader : public ::testing::Test {
-protected:
+  protected:
     kt_TempDir dir;
     std::FILE* fp = nullptr;
     char buf[160];

@@ -291,8 +291,8 @@ TEST(PatternArguments, WorkedExamples)
 
 TEST(PatternArguments, EveryCommandKeyword)
 {
-    const char* const keywords[] = {"LoadFile",         "PrintProcessTable", "PrintProcessMemory",
-                                    "STORE",            "TerminateProcess",  "PrintAllMemory",
+    const char* const keywords[] = {"LoadFile", "PrintProcessTable", "PrintProcessMemory",
+                                    "STORE",    "TerminateProcess",  "PrintAllMemory",
                                     "END"};
     for (int32_t i = 0; i < 7; ++i) {
         SCOPED_TRACE(keywords[i]);

@@ -123,13 +123,24 @@ TEST(TokenizerLines, HighBytesAreTokenCharacters)
 {
     // 0x85 and 0xA0 are blanks in some character sets; here they are token characters.
     EXPECT_EQ(Toks("\x80\xff abc\xe9"), V({"\x80\xff", "abc\xe9"}));
-    EXPECT_EQ(Toks("a\xa0" "b"), V({"a\xa0" "b"}));
-    EXPECT_EQ(Toks("a\x85" "b \xa0"), V({"a\x85" "b", "\xa0"}));
+    EXPECT_EQ(Toks("a\xa0"
+                   "b"),
+              V({"a\xa0"
+                 "b"}));
+    EXPECT_EQ(Toks("a\x85"
+                   "b \xa0"),
+              V({"a\x85"
+                 "b",
+                 "\xa0"}));
 }
 
 TEST(TokenizerLines, OtherControlCharactersAreTokenCharacters)
 {
-    EXPECT_EQ(Toks("a\x1c" "b c\x08"), V({"a\x1c" "b", "c\x08"}));
+    EXPECT_EQ(Toks("a\x1c"
+                   "b c\x08"),
+              V({"a\x1c"
+                 "b",
+                 "c\x08"}));
     EXPECT_EQ(Toks("\x1f"), V({"\x1f"}));
 }
 
