@@ -116,6 +116,15 @@ LineStatus readLine(char* buf, int32_t len, std::FILE* fp, char*** list)
     return status;
 }
 
+// Number of tokens in a string list; 0 for nullptr.
+int32_t countTokens(char* const* list)
+{
+    int32_t n = 0;
+    while (list && list[n])
+        n++;
+    return n;
+}
+
 // Converts a run of decimal digits to a number; false when it is empty, holds
 // anything else, or exceeds `max`.
 bool toNumber(const char* digits, uint32_t max, uint32_t* out)
@@ -149,9 +158,7 @@ ErrMessage_t nextLine(Load* ld)
 {
     FreeStrList(ld->strList);
     LineStatus status = readLine(ld->buf, kLineBuffer, ld->fileIn, &ld->strList);
-    ld->n = 0;
-    while (ld->strList && ld->strList[ld->n])
-        ld->n++;
+    ld->n = countTokens(ld->strList);
     switch (status) {
     case LINE_OK:
         return ERR_NONE;
@@ -342,12 +349,8 @@ char** GetExplodedLine(char* buf, int32_t len, std::FILE* fp, int32_t* n)
         return nullptr;
     char** list = nullptr;
     readLine(buf, len, fp, &list);
-    if (list && n) {
-        int32_t count = 0;
-        while (list[count])
-            count++;
-        *n = count;
-    }
+    if (list && n)
+        *n = countTokens(list);
     return list;
 }
 
