@@ -54,23 +54,9 @@ struct CwdGuard {
     CwdGuard& operator=(const CwdGuard&) = delete;
 };
 
-class ManagerTest : public ::testing::Test {
+class ManagerTest : public kt_ManagerTest {
   protected:
-    KelMM* kmm = nullptr;
     std::string out;
-
-    void SetUp() override
-    {
-        kmm = KMM_Create(1000);
-        ASSERT_NE(kmm, nullptr);
-    }
-    void TearDown() override
-    {
-        if (kmm != nullptr) {
-            KMM_Free(kmm);
-            std::free(kmm);
-        }
-    }
 
     ErrMessage_t Parse(const std::string& line, int32_t n = 1)
     {

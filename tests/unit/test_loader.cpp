@@ -23,25 +23,15 @@ namespace {
 
 using SegV = std::vector<std::pair<int32_t, int32_t>>;
 
-class LoaderBase : public ::testing::Test {
+class LoaderBase : public kt_ManagerTest {
   protected:
     kt_TempDir dir;
-    KelMM* kmm = nullptr;
     int fileNo = 0;
 
     void SetUp() override
     {
         ASSERT_FALSE(dir.path.empty());
-        kmm = KMM_Create(1000);
-        ASSERT_NE(kmm, nullptr);
-    }
-
-    void TearDown() override
-    {
-        if (kmm != nullptr) {
-            KMM_Free(kmm);
-            std::free(kmm);
-        }
+        kt_ManagerTest::SetUp();
     }
 
     // Writes a fresh load file and returns its path.

@@ -48,23 +48,7 @@ void PutString(KelMM* kmm, int32_t addr, const char* s)
     std::strcpy(kmm->mem[addr].string.value, s);
 }
 
-// A manager released at the end of each test.
-class Reports : public ::testing::Test {
-  protected:
-    KelMM* kmm = nullptr;
-    void SetUp() override
-    {
-        kmm = KMM_Create(1000);
-        ASSERT_NE(kmm, nullptr);
-    }
-    void TearDown() override
-    {
-        if (kmm != nullptr) {
-            KMM_Free(kmm);
-            std::free(kmm);
-        }
-    }
-};
+using Reports = kt_ManagerTest;
 
 // Process 1 at cell 100 with segments of 3 and 4 cells (RUN, RUN, HALT; 7,
 // "abc"), process 2 at cell 0 with one segment of 2 cells (RUN, HALT), as a

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "KelMem.h"
+
 // Runs f and returns everything it printed to standard output.
 template <typename F> std::string kt_Capture(F f)
 {
@@ -46,5 +48,25 @@ struct kt_TempDir {
             std::fclose(f);
         }
         return full;
+    }
+};
+
+// A fixture with a manager of 1000 cells, made before each test and released
+// after it.
+class kt_ManagerTest : public testing::Test {
+  protected:
+    KelMM* kmm = nullptr;
+
+    void SetUp() override
+    {
+        kmm = KMM_Create(1000);
+        ASSERT_NE(kmm, nullptr);
+    }
+    void TearDown() override
+    {
+        if (kmm != nullptr) {
+            KMM_Free(kmm);
+            std::free(kmm);
+        }
     }
 };
