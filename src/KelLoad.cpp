@@ -189,7 +189,7 @@ ErrMessage_t readCount(Load* ld, int32_t* numSegments)
     ErrMessage_t err = nextLine(ld);
     if (err != ERR_NONE)
         return err;
-    if (ld->n != 1 || DetermineType(ld->strList[0], DataType_List) != DATA_INTEGER)
+    if (!ld->strList || ld->n != 1 || DetermineType(ld->strList[0], DataType_List) != DATA_INTEGER)
         return ERR_INVALIDFILE;
     uint32_t count = 0;
     if (!toNumber(ld->strList[0], kMaxSegments, &count) || count < 1)
