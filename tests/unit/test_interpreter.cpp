@@ -239,6 +239,15 @@ TEST_F(InterpParseLine, EchoNumberIsRightAlignedInAtLeastFourColumns)
     EXPECT_EQ(out, "12345 P0 END\n");
 }
 
+TEST_F(InterpParseLine, NoManagerIsUnknownAfterTheEcho)
+{
+    std::string echo;
+    ErrMessage_t r = ERR_NONE;
+    echo = kt_Capture([&] { r = KMM_ParseLine("P0 PrintProcessTable\n", nullptr, 3); });
+    EXPECT_EQ(r, ERR_UNKNOWN);
+    EXPECT_EQ(echo, "   3 P0 PrintProcessTable\n");
+}
+
 TEST_F(InterpParseLine, LineWithoutTokensIsUnknownAndSilent)
 {
     const char* lines[] = {

@@ -823,6 +823,14 @@ TEST_F(LoaderLongLines, LongerHeaderLineIsInvalidFormat)
     EXPECT_FALSE(Exists(1));
 }
 
+TEST_F(LoaderLongLines, LongerCountOrSizesLineIsInvalidFormat)
+{
+    const std::string pad(1048576, ' ');
+    EXPECT_EQ(Load(1, "8585\n1" + pad + "\n1\nRUN\n", 100), ERR_INVALIDFILE);
+    EXPECT_EQ(Load(1, "8585\n1\n1" + pad + "\nRUN\n", 100), ERR_INVALIDFILE);
+    EXPECT_FALSE(Exists(1));
+}
+
 TEST_F(LoaderLongLines, LongerValueLineEndsTheLoad)
 {
     const std::string line = "#9" + std::string(1048576, ' ');
@@ -1017,6 +1025,22 @@ class LineReader : public ::testing::Test {
 using V = std::vector<std::string>;
 
 } // namespace
+
+TEST_F(LineReader, MissingBufferOrStreamGivesNull)
+{
+    Open("RUN\n");
+    int32_t n = 5;
+    EXPECT_EQ(GetExplodedLine(nullptr, 8, fp, &n), nullptr);
+    EXPECT_EQ(n, -1);
+    n = 5;
+    EXPECT_EQ(GetExplodedLine(buf, 0, fp, &n), nullptr);
+    EXPECT_EQ(n, -1);
+    EXPECT_EQ(GetExplodedLine(buf, 8, nullptr, nullptr), nullptr);
+    // Nothing was read: the line is still there.
+    std::vector<std::string> out;
+    EXPECT_EQ(Next(out, buf, 8), 1);
+    EXPECT_EQ(out, std::vector<std::string>{"RUN"});
+}
 
 TEST_F(LineReader, TokensAndCount)
 {
