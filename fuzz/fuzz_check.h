@@ -17,15 +17,20 @@
 #include "KelMem.h"
 #include "KelSegmentList.h"
 
+// Prints the message and aborts, so the fuzzer records the input.
+[[noreturn]] inline void fz_vfail(const char* fmt, std::va_list ap)
+{
+    std::fprintf(stderr, "fuzz invariant broken: ");
+    std::vfprintf(stderr, fmt, ap);
+    std::fprintf(stderr, "\n");
+    std::abort();
+}
+
 [[noreturn]] __attribute__((format(printf, 1, 2))) inline void fz_fail(const char* fmt, ...)
 {
     std::va_list ap;
     va_start(ap, fmt);
-    std::fprintf(stderr, "fuzz invariant broken: ");
-    std::vfprintf(stderr, fmt, ap);
-    std::fprintf(stderr, "\n");
-    va_end(ap);
-    std::abort();
+    fz_vfail(fmt, ap);
 }
 
 // Aborts with the message when cond is false.
@@ -35,11 +40,7 @@ __attribute__((format(printf, 2, 3))) inline void fz_require(bool cond, const ch
         return;
     std::va_list ap;
     va_start(ap, fmt);
-    std::fprintf(stderr, "fuzz invariant broken: ");
-    std::vfprintf(stderr, fmt, ap);
-    std::fprintf(stderr, "\n");
-    va_end(ap);
-    std::abort();
+    fz_vfail(fmt, ap);
 }
 
 // The tag of a cell, read through its leading bytes whatever variant it holds.
