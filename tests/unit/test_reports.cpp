@@ -369,18 +369,21 @@ TEST_F(Reports, EmptyTableForProcessZero)
     EXPECT_EQ(out, kTableHead + kFrame);
 }
 
-TEST_F(Reports, TableRefusedToMissingOrInvalidProcess)
+// A refused report returns its code and prints nothing.
+static void ExpectRefused(ErrMessage_t (*report)(KelMM*, int32_t), KelMM* kmm, int32_t process,
+                          ErrMessage_t code)
 {
     ErrMessage_t rc = ERR_NONE;
-    std::string out = kt_Capture([&] { rc = KMM_PrintProcessTable(kmm, 5); });
-    EXPECT_EQ(rc, ERR_NOPROCESS);
-    EXPECT_EQ(out, "");
-    out = kt_Capture([&] { rc = KMM_PrintProcessTable(kmm, -1); });
-    EXPECT_EQ(rc, ERR_UNKNOWN);
-    EXPECT_EQ(out, "");
-    out = kt_Capture([&] { rc = KMM_PrintProcessTable(kmm, 10); });
-    EXPECT_EQ(rc, ERR_UNKNOWN);
-    EXPECT_EQ(out, "");
+    const std::string out = kt_Capture([&] { rc = report(kmm, process); });
+    EXPECT_EQ(rc, code) << "process " << process;
+    EXPECT_EQ(out, "") << "process " << process;
+}
+
+TEST_F(Reports, TableRefusedToMissingOrInvalidProcess)
+{
+    ExpectRefused(KMM_PrintProcessTable, kmm, 5, ERR_NOPROCESS);
+    ExpectRefused(KMM_PrintProcessTable, kmm, -1, ERR_UNKNOWN);
+    ExpectRefused(KMM_PrintProcessTable, kmm, 10, ERR_UNKNOWN);
 }
 
 TEST_F(Reports, TableShowsAtMostFourSegmentsInSlotOrder)
@@ -405,16 +408,9 @@ TEST_F(Reports, TableShowsAtMostFourSegmentsInSlotOrder)
 
 TEST_F(Reports, ProcessMemoryRefusals)
 {
-    ErrMessage_t rc = ERR_NONE;
-    std::string out = kt_Capture([&] { rc = KMM_PrintProcessMemory(kmm, 0); });
-    EXPECT_EQ(rc, ERR_NOPROCESS);
-    EXPECT_EQ(out, "");
-    out = kt_Capture([&] { rc = KMM_PrintProcessMemory(kmm, -1); });
-    EXPECT_EQ(rc, ERR_UNKNOWN);
-    EXPECT_EQ(out, "");
-    out = kt_Capture([&] { rc = KMM_PrintProcessMemory(kmm, 10); });
-    EXPECT_EQ(rc, ERR_UNKNOWN);
-    EXPECT_EQ(out, "");
+    ExpectRefused(KMM_PrintProcessMemory, kmm, 0, ERR_NOPROCESS);
+    ExpectRefused(KMM_PrintProcessMemory, kmm, -1, ERR_UNKNOWN);
+    ExpectRefused(KMM_PrintProcessMemory, kmm, 10, ERR_UNKNOWN);
 }
 
 TEST_F(Reports, ProcessWithOnlyEmptyCellsPrintsFrameAndTitle)
