@@ -32,9 +32,6 @@ const char* const* const Arguments[] = {ArgType_Process, ArgType_Command, ArgTyp
 
 namespace {
 
-// The runner's line buffer: at most 159 characters are read at a time.
-constexpr int32_t kLineBuffer = 160;
-
 // One script line after the head checks: its tokens and what they gave.
 struct Line {
     char** tok;
@@ -43,20 +40,16 @@ struct Line {
     CommandType_e command;
 };
 
-int32_t countTokens(char** list)
+// The line's number right-aligned in four columns, then its tokens separated
+// by single blanks. Without a manager the echo goes to standard output.
+void echo(KelOut* out, char** list, int32_t line)
 {
-    int32_t n = 0;
-    while (list[n])
-        n++;
-    return n;
-}
-
-void echo(char** list, int32_t line)
-{
-    std::printf("%4d %s", line, list[0]);
-    for (int32_t i = 1; list[i]; i++)
-        std::printf(" %s", list[i]);
-    std::printf("\n");
+    KO_Int(out, line, 4);
+    for (int32_t i = 0; list[i]; i++) {
+        KO_Write(out, " ", 1);
+        KO_Puts(out, list[i]);
+    }
+    KO_Write(out, "\n", 1);
 }
 
 // Token i is of the given type and converts into *out.
@@ -65,7 +58,8 @@ bool readArg(const Line& ln, int32_t i, ArgType_e type, void* out)
     return DetermineType(ln.tok[i], Arguments) == type && ReadFromType(type, ln.tok[i], out) == 0;
 }
 
-// The address of token 3, below memSize (compared unsigned).
+// The address of the line's third token (index 2), below memSize, compared
+// unsigned.
 bool readAddress(const Line& ln, const KelMM* kmm, uint32_t* addr)
 {
     return readArg(ln, 2, TYPE_ADDRESS, addr) && *addr < static_cast<uint32_t>(kmm->memSize);
@@ -137,14 +131,42 @@ ErrMessage_t runCommand(const Line& ln, KelMM* kmm)
     }
 }
 
-void reportError(ErrMessage_t error)
+void reportError(KelOut* out, ErrMessage_t error)
 {
     if (error == ERR_NONE)
         return;
+    KO_Puts(out, "******* ERROR: ");
     if (error >= ERR_INVALIDINPUT && error < ERR_NONE)
-        std::printf("******* ERROR: %s\n", ErrMessages[error]);
+        KO_Puts(out, ErrMessages[error]);
     else
-        std::printf("******* ERROR: Unknown error.\n");
+        KO_Puts(out, "Unknown error.");
+    KO_Write(out, "\n", 1);
+}
+
+void tell(const KelObserver* obs, const KelEvent& ev)
+{
+    if (obs && obs->seen)
+        obs->seen(obs->ctx, &ev);
+}
+
+// Writes "---------------<what> <file><dashes>\n" and tells the observer.
+void banner(KelMM* kmm, const char* what, const char* file, const char* dashes,
+            const KelObserver* obs)
+{
+    KO_Puts(kmm->out, "---------------");
+    KO_Puts(kmm->out, what);
+    KO_Puts(kmm->out, " ");
+    KO_Puts(kmm->out, file);
+    KO_Puts(kmm->out, dashes);
+    tell(obs, KelEvent{EVENT_BANNER, file, 0, nullptr, ERR_NONE});
+}
+
+void bannerResult(KelMM* kmm, const char* file, int32_t result, const KelObserver* obs)
+{
+    if (result >= 0)
+        banner(kmm, "Parsed", file, "-------------------------\n", obs);
+    else
+        banner(kmm, "Couldn't parse", file, "-----------------\n", obs);
 }
 
 } // namespace
@@ -183,8 +205,8 @@ ErrMessage_t KMM_ParseLine(const char* strIn, KelMM* kmm, int32_t line)
     char** list = Explode(strIn);
     if (!list)
         return ERR_UNKNOWN;
-    echo(list, line);
-    Line ln = {list, countTokens(list), 0, COMMAND_ERROR};
+    echo(kmm ? kmm->out : nullptr, list, line);
+    Line ln = {list, CountStrList(list), 0, COMMAND_ERROR};
     ErrMessage_t result = ERR_INVALIDINPUT;
     if (!kmm)
         result = ERR_UNKNOWN;
@@ -196,14 +218,20 @@ ErrMessage_t KMM_ParseLine(const char* strIn, KelMM* kmm, int32_t line)
 
 int32_t KMM_ParseFile(const char* fname, KelMM* kmm)
 {
-    char buf[kLineBuffer] = {};
+    return KMM_RunFile(fname, kmm, nullptr);
+}
+
+int32_t KMM_RunFile(const char* fname, KelMM* kmm, const KelObserver* obs)
+{
+    char buf[KMM_LINE_BUFFER] = {};
     int32_t line = 0;
     std::FILE* fp = fname ? std::fopen(fname, "r") : nullptr;
     if (!fp)
         return -1;
+    KelOut* out = kmm ? kmm->out : nullptr;
     for (;;) {
         buf[0] = '\0';
-        if (!std::fgets(buf, kLineBuffer, fp) && std::ferror(fp)) {
+        if (!std::fgets(buf, KMM_LINE_BUFFER, fp) && std::ferror(fp)) {
             // A read that fails short of the end (a directory, an I/O error)
             // ends the file; retrying would loop for ever.
             std::fclose(fp);
@@ -214,11 +242,27 @@ int32_t KMM_ParseFile(const char* fname, KelMM* kmm)
             if (line < INT32_MAX)
                 line++;
             error = KMM_ParseLine(buf, kmm, line);
+            reportError(out, error);
+            tell(obs, KelEvent{EVENT_LINE, fname, line, buf, error});
         }
-        reportError(error);
         if (error == ERR_PARSEEND || std::feof(fp)) {
             std::fclose(fp);
             return error == ERR_PARSEEND ? -1 : 0;
         }
+    }
+}
+
+void KMM_RunFiles(KelMM* kmm, int32_t nfiles, const char* const* files, const KelObserver* obs)
+{
+    if (!kmm || !files)
+        return;
+    if (nfiles == 1) {
+        if (KMM_RunFile(files[0], kmm, obs) < 0)
+            bannerResult(kmm, files[0], -1, obs);
+        return;
+    }
+    for (int32_t i = 0; i < nfiles; i++) {
+        banner(kmm, "Parsing", files[i], "------------------------\n", obs);
+        bannerResult(kmm, files[i], KMM_RunFile(files[i], kmm, obs), obs);
     }
 }
