@@ -273,16 +273,23 @@ ErrMessage_t placeValue(Load* ld, const char* tok)
     return ERR_NONE;
 }
 
+// Reads the magic, count and sizes lines.
+ErrMessage_t readHeader(Load* ld, int32_t* numSegments, int32_t* segSizes)
+{
+    ErrMessage_t err = readMagic(ld);
+    if (err == ERR_NONE)
+        err = readCount(ld, numSegments);
+    if (err == ERR_NONE)
+        err = readSizes(ld, *numSegments, segSizes);
+    return err;
+}
+
 // Reads the header and creates the process.
 ErrMessage_t loadHeader(Load* ld, int32_t addr)
 {
     int32_t numSegments = -1;
     int32_t segSizes[KMM_MAX_SEGMENTS] = {-1, -1, -1, -1};
-    ErrMessage_t err = readMagic(ld);
-    if (err == ERR_NONE)
-        err = readCount(ld, &numSegments);
-    if (err == ERR_NONE)
-        err = readSizes(ld, numSegments, segSizes);
+    ErrMessage_t err = readHeader(ld, &numSegments, segSizes);
     if (err != ERR_NONE)
         return err;
     if (KMM_AllocateProcessAt(ld->kmm, ld->process, addr, numSegments, segSizes) != ERR_NONE)
@@ -345,4 +352,24 @@ ErrMessage_t KelMM_Load(KelMM* kmm, int32_t process, const char* filename, int32
     FreeStrList(ld.strList);
     std::fclose(ld.fileIn);
     return err;
+}
+
+ErrMessage_t KelMM_ReadHeader(const char* filename, int32_t* nSegs, int32_t* sizes)
+{
+    if (!filename || !nSegs || !sizes)
+        return ERR_UNKNOWN;
+    Load ld = {};
+    ld.fileIn = std::fopen(filename, "r");
+    if (!ld.fileIn)
+        return ERR_NOFILE;
+    int32_t count = -1;
+    int32_t read[KMM_MAX_SEGMENTS] = {-1, -1, -1, -1};
+    ErrMessage_t err = readHeader(&ld, &count, read);
+    FreeStrList(ld.strList);
+    std::fclose(ld.fileIn);
+    if (err != ERR_NONE)
+        return err;
+    *nSegs = count;
+    std::memcpy(sizes, read, sizeof(int32_t) * static_cast<size_t>(count));
+    return ERR_NONE;
 }

@@ -32,12 +32,10 @@ const char* const* const Arguments[] = {ArgType_Process, ArgType_Command, ArgTyp
 
 namespace {
 
-// One script line after the head checks: its tokens and what they gave.
+// A script line's tokens.
 struct Line {
     char** tok;
     int32_t n;
-    uint32_t process;
-    CommandType_e command;
 };
 
 // The line's number right-aligned in four columns, then its tokens separated
@@ -60,75 +58,102 @@ bool readArg(const Line& ln, int32_t i, ArgType_e type, void* out)
 
 // The address of the line's third token (index 2), below memSize, compared
 // unsigned.
-bool readAddress(const Line& ln, const KelMM* kmm, uint32_t* addr)
+bool readAddress(const Line& ln, const KelMM* kmm, int32_t* addr)
 {
-    return readArg(ln, 2, TYPE_ADDRESS, addr) && *addr < static_cast<uint32_t>(kmm->memSize);
+    uint32_t value = 0;
+    if (!readArg(ln, 2, TYPE_ADDRESS, &value) || value >= static_cast<uint32_t>(kmm->memSize))
+        return false;
+    *addr = static_cast<int32_t>(value);
+    return true;
 }
 
 // The process token and the command keyword.
-bool checkHead(Line* ln)
+bool readHead(const Line& ln, KelCommand* cmd)
 {
-    if (ln->n < 2 || !readArg(*ln, 0, TYPE_PROCESS, &ln->process) ||
-        ln->process >= static_cast<uint32_t>(KMM_PROCESS_SLOTS))
+    uint32_t process = 0;
+    if (ln.n < 2 || !readArg(ln, 0, TYPE_PROCESS, &process) ||
+        process >= static_cast<uint32_t>(KMM_PROCESS_SLOTS))
         return false;
-    if (DetermineType(ln->tok[1], Arguments) != TYPE_COMMAND)
+    if (DetermineType(ln.tok[1], Arguments) != TYPE_COMMAND)
         return false;
-    ln->command = static_cast<CommandType_e>(DetermineSubType(TYPE_COMMAND, ln->tok[1], Arguments));
-    return ln->command != COMMAND_ERROR;
+    cmd->process = static_cast<int32_t>(process);
+    cmd->command = static_cast<CommandType_e>(DetermineSubType(TYPE_COMMAND, ln.tok[1], Arguments));
+    return cmd->command != COMMAND_ERROR;
 }
 
-ErrMessage_t runLoadFile(const Line& ln, KelMM* kmm)
+// The value of a STORE: an integer token, or a string of at most 20 characters.
+bool readValue(const Line& ln, KelCommand* cmd)
 {
-    uint32_t addr = 0;
-    char name[KMM_STRING_MAX + 1];
-    if (ln.n != 4 || !readArg(ln, 2, TYPE_ADDRESS, &addr) || !readArg(ln, 3, TYPE_STRING, name) ||
-        addr >= static_cast<uint32_t>(kmm->memSize))
-        return ERR_INVALIDINPUT;
-    return KelMM_Load(kmm, static_cast<int32_t>(ln.process), name, static_cast<int32_t>(addr));
-}
-
-ErrMessage_t runStore(const Line& ln, KelMM* kmm)
-{
-    uint32_t addr = 0;
-    if (ln.n != 4 || !readAddress(ln, kmm, &addr))
-        return ERR_INVALIDINPUT;
-    auto process = static_cast<int32_t>(ln.process);
-    uint32_t val = 0;
     if (DetermineType(ln.tok[3], Arguments) == TYPE_INTEGER) {
-        if (ReadFromType(TYPE_INTEGER, ln.tok[3], &val) != 0)
-            return ERR_INVALIDINPUT;
-        return KMM_StoreInteger(kmm, process, static_cast<int32_t>(addr), val);
+        cmd->valueType = TYPE_INTEGER;
+        return ReadFromType(TYPE_INTEGER, ln.tok[3], &cmd->value) == 0;
     }
-    char text[KMM_STRING_MAX + 1];
-    if (!readArg(ln, 3, TYPE_STRING, text))
-        return ERR_INVALIDINPUT;
-    return KMM_StoreString(kmm, process, static_cast<int32_t>(addr), text);
+    cmd->valueType = TYPE_STRING;
+    return readArg(ln, 3, TYPE_STRING, cmd->text);
 }
 
-// Carries out a line whose head passed its checks.
-ErrMessage_t runCommand(const Line& ln, KelMM* kmm)
+// The arguments of the command, checked by the command table's rows.
+bool readArguments(const Line& ln, const KelMM* kmm, KelCommand* cmd)
 {
-    auto process = static_cast<int32_t>(ln.process);
-    switch (ln.command) {
+    switch (cmd->command) {
     case COMMAND_LOADFILE:
-        return runLoadFile(ln, kmm);
+        return ln.n == 4 && readAddress(ln, kmm, &cmd->addr) &&
+               readArg(ln, 3, TYPE_STRING, cmd->text);
     case COMMAND_STORE:
-        return runStore(ln, kmm);
+        return ln.n == 4 && readAddress(ln, kmm, &cmd->addr) && readValue(ln, cmd);
+    case COMMAND_END:
+        return true;
+    default:
+        return ln.n == 2;
+    }
+}
+
+// Carries out a command that passed the grammar.
+ErrMessage_t runCommand(const KelCommand& cmd, KelMM* kmm)
+{
+    switch (cmd.command) {
+    case COMMAND_LOADFILE:
+        return KelMM_Load(kmm, cmd.process, cmd.text, cmd.addr);
+    case COMMAND_STORE:
+        if (cmd.valueType == TYPE_INTEGER)
+            return KMM_StoreInteger(kmm, cmd.process, cmd.addr, cmd.value);
+        return KMM_StoreString(kmm, cmd.process, cmd.addr, cmd.text);
     case COMMAND_PRINTPROCESSTABLE:
-        return ln.n == 2 ? KMM_PrintProcessTable(kmm, process) : ERR_INVALIDINPUT;
+        return KMM_PrintProcessTable(kmm, cmd.process);
     case COMMAND_PRINTPROCESSMEMORY:
-        return ln.n == 2 ? KMM_PrintProcessMemory(kmm, process) : ERR_INVALIDINPUT;
+        return KMM_PrintProcessMemory(kmm, cmd.process);
     case COMMAND_TERMINATEPROCESS:
-        return ln.n == 2 ? KMM_TerminateProcess(kmm, process) : ERR_INVALIDINPUT;
+        return KMM_TerminateProcess(kmm, cmd.process);
     case COMMAND_PRINTALLMEMORY:
-        if (ln.n != 2)
-            return ERR_INVALIDINPUT;
-        return process == 0 ? KMM_PrintAllMemory(kmm) : ERR_NOPRIVILEGE;
+        return cmd.process == 0 ? KMM_PrintAllMemory(kmm) : ERR_NOPRIVILEGE;
     case COMMAND_END:
         return ERR_PARSEEND;
     default:
         return ERR_INVALIDINPUT;
     }
+}
+
+// KMM_ParseLine; *cmd receives the command, COMMAND_ERROR when the line did
+// not pass the grammar.
+ErrMessage_t parseLine(const char* strIn, KelMM* kmm, int32_t line, KelCommand* cmd)
+{
+    *cmd = KelCommand{};
+    cmd->command = COMMAND_ERROR;
+    cmd->valueType = TYPE_ERROR;
+    char** list = Explode(strIn);
+    if (!list)
+        return ERR_UNKNOWN;
+    echo(kmm ? kmm->out : nullptr, list, line);
+    const Line ln = {list, CountStrList(list)};
+    ErrMessage_t result = ERR_INVALIDINPUT;
+    if (!kmm)
+        result = ERR_UNKNOWN;
+    else if (readHead(ln, cmd) && readArguments(ln, kmm, cmd))
+        result = runCommand(*cmd, kmm);
+    else
+        cmd->command = COMMAND_ERROR;
+    FreeStrList(list);
+    return result;
 }
 
 void reportError(KelOut* out, ErrMessage_t error)
@@ -158,7 +183,7 @@ void banner(KelMM* kmm, const char* what, const char* file, const char* dashes,
     KO_Puts(kmm->out, " ");
     KO_Puts(kmm->out, file);
     KO_Puts(kmm->out, dashes);
-    tell(obs, KelEvent{EVENT_BANNER, file, 0, nullptr, ERR_NONE});
+    tell(obs, KelEvent{EVENT_BANNER, file, 0, nullptr, ERR_NONE, nullptr});
 }
 
 void bannerResult(KelMM* kmm, const char* file, int32_t result, const KelObserver* obs)
@@ -202,18 +227,8 @@ int32_t ReadFromType(ArgType_e type, const char* str, void* buffer)
 
 ErrMessage_t KMM_ParseLine(const char* strIn, KelMM* kmm, int32_t line)
 {
-    char** list = Explode(strIn);
-    if (!list)
-        return ERR_UNKNOWN;
-    echo(kmm ? kmm->out : nullptr, list, line);
-    Line ln = {list, CountStrList(list), 0, COMMAND_ERROR};
-    ErrMessage_t result = ERR_INVALIDINPUT;
-    if (!kmm)
-        result = ERR_UNKNOWN;
-    else if (checkHead(&ln))
-        result = runCommand(ln, kmm);
-    FreeStrList(list);
-    return result;
+    KelCommand cmd;
+    return parseLine(strIn, kmm, line, &cmd);
 }
 
 int32_t KMM_ParseFile(const char* fname, KelMM* kmm)
@@ -241,9 +256,11 @@ int32_t KMM_RunFile(const char* fname, KelMM* kmm, const KelObserver* obs)
         if (std::strlen(buf) >= 2) {
             if (line < INT32_MAX)
                 line++;
-            error = KMM_ParseLine(buf, kmm, line);
+            KelCommand cmd;
+            error = parseLine(buf, kmm, line, &cmd);
             reportError(out, error);
-            tell(obs, KelEvent{EVENT_LINE, fname, line, buf, error});
+            tell(obs, KelEvent{EVENT_LINE, fname, line, buf, error,
+                               cmd.command == COMMAND_ERROR ? nullptr : &cmd});
         }
         if (error == ERR_PARSEEND || std::feof(fp)) {
             std::fclose(fp);

@@ -58,6 +58,16 @@ int32_t KMM_ParseFile(const char* fname, KelMM* kmm);
 // characters at a time.
 constexpr int32_t KMM_LINE_BUFFER = 160;
 
+// A line's command and its arguments, as read by the grammar.
+struct KelCommand {
+    CommandType_e command;
+    int32_t process;     // 0 to 9
+    int32_t addr;        // LoadFile, STORE: below the manager's memSize
+    ArgType_e valueType; // STORE: TYPE_INTEGER or TYPE_STRING; else TYPE_ERROR
+    uint32_t value;      // STORE of an integer
+    char text[21];       // STORE of a string, or LoadFile's file name: up to 20 characters
+};
+
 enum KelEventKind_e : int32_t {
     EVENT_BANNER, // a banner line around a script
     EVENT_LINE    // a line that reached the interpreter
@@ -71,6 +81,9 @@ struct KelEvent {
     int32_t line;       // EVENT_LINE: the number the line was given; else 0
     const char* text;   // EVENT_LINE: the line as read, its line feed included; else nullptr
     ErrMessage_t error; // EVENT_LINE: the line's result; else ERR_NONE
+    // EVENT_LINE: the command carried out, or nullptr when the line broke the
+    // grammar; valid during the call only.
+    const KelCommand* command;
 };
 
 // An observer of a run: seen(ctx, event) is called for each event, in order.

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "KelLoad.h"
 #include "KelOut.h"
 #include "KelParseCmd.h"
 #include "test_util.h"
@@ -126,6 +127,83 @@ TEST(Output, ObserverSeesEveryBannerAndLineWithItsText)
     KMM_Free(kmm);
     std::free(kmm);
     KO_Free(&out);
+}
+
+} // namespace
+
+namespace {
+
+void keepCommand(void* ctx, const KelEvent* ev)
+{
+    auto* got = static_cast<std::vector<std::string>*>(ctx);
+    if (ev->kind != EVENT_LINE)
+        return;
+    const KelCommand* c = ev->command;
+    got->push_back(c ? std::to_string(c->command) + " P" + std::to_string(c->process) + " @" +
+                           std::to_string(c->addr) + " " + std::to_string(c->valueType) + " " +
+                           std::to_string(c->value) + " " + c->text
+                     : "none");
+}
+
+// The observer learns the command each line carried out, whether it
+// succeeded or not, and nothing for a line that broke the grammar.
+TEST(Output, ObserverLearnsTheCommandOfEachLine)
+{
+    kt_TempDir dir;
+    std::string script = dir.write("s.txt", "P1 LoadFile @100 \"none.txt\n"
+                                            "P1 STORE @999 #4294967295\n"
+                                            "P2 STORE @5 \"hi\"\n"
+                                            "P1 PrintAllMemory\n"
+                                            "P1 STORE @1000 #1\n"
+                                            "P0 END of it\n");
+    KelOut out = {};
+    KelMM* kmm = KMM_Create(1000);
+    ASSERT_NE(kmm, nullptr);
+    kmm->out = &out;
+    std::vector<std::string> got;
+    KelObserver obs = {keepCommand, &got};
+    const char* files[] = {script.c_str()};
+    KMM_RunFiles(kmm, 1, files, &obs);
+    std::vector<std::string> expected = {
+        "0 P1 @100 -1 0 none.txt",
+        "3 P1 @999 3 4294967295 ",
+        "3 P2 @5 4 0 hi\"",
+        "5 P1 @0 -1 0 ",
+        "none",
+        "6 P0 @0 -1 0 ",
+    };
+    EXPECT_EQ(got, expected);
+    KMM_Free(kmm);
+    std::free(kmm);
+    KO_Free(&out);
+}
+
+TEST(Output, HeaderIsReadAsTheLoaderReadsIt)
+{
+    kt_TempDir dir;
+    struct Row {
+        const char* content;
+        ErrMessage_t err;
+        int32_t n;
+        std::vector<int32_t> sizes;
+    } rows[] = {
+        {"8585\n2\n3 4\nRUN\n", ERR_NONE, 2, {3, 4}},
+        {"8585\n4\n0 1 2 3\n", ERR_NONE, 4, {0, 1, 2, 3}},
+        {"8586\n1\n3\n", ERR_INVALIDFILE, -1, {}},
+        {"8585\n2\n3\n", ERR_INVALIDINSTRUCTION, -1, {}},
+        {"8585\n1\n2147483648\n", ERR_INSUFFICIENTMEM, -1, {}},
+    };
+    for (const Row& r : rows) {
+        std::string path = dir.write("h.txt", r.content);
+        int32_t n = -1;
+        int32_t sizes[4] = {-1, -1, -1, -1};
+        EXPECT_EQ(KelMM_ReadHeader(path.c_str(), &n, sizes), r.err) << r.content;
+        EXPECT_EQ(n, r.n) << r.content;
+        EXPECT_EQ(std::vector<int32_t>(sizes, sizes + (n > 0 ? n : 0)), r.sizes) << r.content;
+    }
+    int32_t n = -1;
+    int32_t sizes[4];
+    EXPECT_EQ(KelMM_ReadHeader((dir.path + "/missing").c_str(), &n, sizes), ERR_NOFILE);
 }
 
 } // namespace
