@@ -9,8 +9,10 @@ ASAN_CXX   ?= $(shell command -v clang++ 2>/dev/null || echo g++)
 HAVE_VALGRIND   := $(shell command -v valgrind 2>/dev/null)
 HAVE_CLANG_TIDY := $(shell command -v clang-tidy 2>/dev/null)
 FUZZ_SECONDS ?= 60
+BENCH_SIZES  ?= 100000 1000000 10000000
+BENCH_RUNS   ?= 5
 
-.PHONY: all build run test test-plain test-asan memcheck lint coverage fuzz clean
+.PHONY: all build run test test-plain test-asan memcheck lint coverage fuzz bench clean
 
 all: build
 
@@ -56,6 +58,10 @@ coverage:
 
 fuzz:
 	FUZZ_SECONDS=$(FUZZ_SECONDS) bash fuzz/run.sh
+
+# kelmem against its I/O floor on generated scripts: figures, not pass/fail.
+bench: build
+	python3 bench/run.py --build $(BUILD) --sizes "$(BENCH_SIZES)" --runs $(BENCH_RUNS)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(COV_BUILD) build-fuzz fuzz-out
