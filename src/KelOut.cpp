@@ -1,5 +1,7 @@
 // The core's text writer. Numbers are formatted by hand into a small buffer
-// rather than with printf, whose format parsing dominated the cost of a run.
+// rather than with printf, whose format parsing dominated the cost of a run;
+// a stream may gather its text in a block of its owner's and take it in
+// large writes, as one stdio call per piece cost more than the rest of a line.
 
 #include "KelOut.h"
 
@@ -37,6 +39,19 @@ void KO_Write(KelOut* out, const char* s, size_t n)
         return;
     }
     if (out->fp) {
+        if (out->cap > 0) {
+            if (out->cap - out->len >= n) {
+                std::memcpy(out->buf + out->len, s, n);
+                out->len += n;
+                return;
+            }
+            KO_Flush(out);
+            if (n < out->cap) {
+                std::memcpy(out->buf, s, n);
+                out->len = n;
+                return;
+            }
+        }
         if (std::fwrite(s, 1, n, out->fp) != n)
             out->failed = 1;
         return;
@@ -54,11 +69,20 @@ void KO_Puts(KelOut* out, const char* s)
     KO_Write(out, s, std::strlen(s));
 }
 
-void KO_Int(KelOut* out, int32_t value, int32_t width)
+void KO_Flush(KelOut* out)
 {
-    // Ten digits, a sign, and padding up to the widest width asked for here.
-    char text[32];
-    char* end = text + sizeof text;
+    if (!out || !out->fp || out->cap == 0 || out->len == 0)
+        return;
+    if (std::fwrite(out->buf, 1, out->len, out->fp) != out->len)
+        out->failed = 1;
+    out->len = 0;
+}
+
+size_t KO_IntText(char* text, int32_t value, int32_t width)
+{
+    // Formed from the end of a scratch block, then moved to the front.
+    char scratch[KO_INT_TEXT];
+    char* end = scratch + sizeof scratch;
     char* p = end;
     // In 64 bits, so that the magnitude of INT32_MIN fits.
     int64_t mag = value < 0 ? -static_cast<int64_t>(value) : value;
@@ -68,9 +92,17 @@ void KO_Int(KelOut* out, int32_t value, int32_t width)
     } while (mag > 0);
     if (value < 0)
         *--p = '-';
-    while (end - p < width && p > text)
+    while (end - p < width && p > scratch)
         *--p = ' ';
-    KO_Write(out, p, static_cast<size_t>(end - p));
+    const auto n = static_cast<size_t>(end - p);
+    std::memcpy(text, p, n);
+    return n;
+}
+
+void KO_Int(KelOut* out, int32_t value, int32_t width)
+{
+    char text[KO_INT_TEXT];
+    KO_Write(out, text, KO_IntText(text, value, width));
 }
 
 void KO_Free(KelOut* out)

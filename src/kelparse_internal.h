@@ -3,9 +3,6 @@
 
 #include <cstdint>
 
-// Longest token; a longer run of token characters is cut into several tokens.
-constexpr int32_t KP_TOKEN_MAX = 99;
-
 // The six white-space characters, independent of the locale.
 inline bool kp_IsSpace(unsigned char c)
 {
