@@ -5,12 +5,19 @@
 
 #include "KelOut.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
+
+// "00" to "99", the two-digit numbers one after another.
+constexpr char kPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536"
+                          "37383940414243444546474849505152535455565758596061626364656667686970717273"
+                          "7475767778798081828384858687888990919293949596979899";
+static_assert(sizeof kPairs == 201, "a hundred pairs and the NUL");
 
 // Makes room for n more bytes in the kept text; false when memory ran out.
 bool reserve(KelOut* out, size_t n)
@@ -80,23 +87,34 @@ void KO_Flush(KelOut* out)
 
 size_t KO_IntText(char* text, int32_t value, int32_t width)
 {
-    // Formed from the end of a scratch block, then moved to the front.
-    char scratch[KO_INT_TEXT];
-    char* end = scratch + sizeof scratch;
-    char* p = end;
-    // In 64 bits, so that the magnitude of INT32_MIN fits.
-    int64_t mag = value < 0 ? -static_cast<int64_t>(value) : value;
-    do {
-        *--p = static_cast<char>('0' + mag % 10);
-        mag /= 10;
-    } while (mag > 0);
+    // Unsigned, so that the magnitude of INT32_MIN fits.
+    uint32_t mag = value < 0 ? 0U - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    // Counted by comparison: a division per digit is paid once, below.
+    size_t digits = 1;
+    for (uint32_t bound = 10; digits < 10 && mag >= bound; bound *= 10)
+        digits++;
+    const size_t len = digits + (value < 0 ? 1 : 0);
+    size_t pad = 0;
+    if (width > 0 && static_cast<size_t>(width) > len)
+        pad = std::min(static_cast<size_t>(width), KO_INT_TEXT) - len;
+    std::memset(text, ' ', pad);
     if (value < 0)
-        *--p = '-';
-    while (end - p < width && p > scratch)
-        *--p = ' ';
-    const auto n = static_cast<size_t>(end - p);
-    std::memcpy(text, p, n);
-    return n;
+        text[pad] = '-';
+    // Two digits per division, taken from a table of "00" to "99".
+    char* p = text + pad + len;
+    while (mag >= 100) {
+        const uint32_t pair = mag % 100;
+        mag /= 100;
+        *--p = kPairs[2 * pair + 1];
+        *--p = kPairs[2 * pair];
+    }
+    if (mag >= 10) {
+        *--p = kPairs[2 * mag + 1];
+        *--p = kPairs[2 * mag];
+    } else {
+        *--p = static_cast<char>('0' + mag);
+    }
+    return pad + len;
 }
 
 void KO_Int(KelOut* out, int32_t value, int32_t width)

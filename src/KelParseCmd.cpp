@@ -105,6 +105,18 @@ bool readArg(const Line& ln, int32_t i, ArgType_e type, void* out)
     return FindInList(ln.tok[i], Arguments[type]) >= 0 && ReadFromType(type, ln.tok[i], out) == 0;
 }
 
+// The index of the keyword tok in ArgType_Command, or -1. The keywords hold
+// no directive, so the token must equal one; the first character rules out
+// most at once.
+int32_t findCommand(const char* tok)
+{
+    for (int32_t i = 0; ArgType_Command[i]; i++) {
+        if (ArgType_Command[i][0] == tok[0] && std::strcmp(ArgType_Command[i], tok) == 0)
+            return i;
+    }
+    return -1;
+}
+
 // The address of the line's third token (index 2), below memSize, compared
 // unsigned.
 bool readAddress(const Line& ln, const KelMM* kmm, int32_t* addr)
@@ -123,7 +135,7 @@ bool readHead(const Line& ln, KelCommand* cmd)
     if (ln.n < 2 || !readArg(ln, 0, TYPE_PROCESS, &process) ||
         process >= static_cast<uint32_t>(KMM_PROCESS_SLOTS))
         return false;
-    const int32_t command = FindInList(ln.tok[1], ArgType_Command);
+    const int32_t command = findCommand(ln.tok[1]);
     if (command < 0)
         return false;
     cmd->process = static_cast<int32_t>(process);

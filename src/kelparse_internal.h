@@ -3,10 +3,11 @@
 
 #include <cstdint>
 
-// The six white-space characters, independent of the locale.
+// The six white-space characters, independent of the locale: the blank, and
+// tab, line feed, vertical tab, form feed and carriage return, codes 9 to 13.
 inline bool kp_IsSpace(unsigned char c)
 {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+    return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
 inline bool kp_IsDigit(unsigned char c)
