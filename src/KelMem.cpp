@@ -54,9 +54,10 @@ void put(KelMM* kmm, const char* text)
 }
 
 // One report line as it is made, written in one piece: a write per piece
-// cost more than the rest of a report. Every line a report makes fits.
+// cost more than the rest of a report. Every line a report makes fits in
+// 128 bytes; the rest leaves room for a number's whole KO_IntText block.
 struct ReportLine {
-    char text[128];
+    char text[128 + KO_INT_TEXT];
     size_t len;
 };
 
@@ -75,8 +76,8 @@ void rlText(ReportLine* rl, const char* s)
 // value as KO_Int writes it.
 void rlInt(ReportLine* rl, int32_t value, int32_t width)
 {
-    char text[KO_INT_TEXT];
-    rlPut(rl, text, KO_IntText(text, value, width));
+    if (sizeof rl->text - rl->len >= KO_INT_TEXT)
+        rl->len += KO_IntText(rl->text + rl->len, value, width);
 }
 
 // True when {pos, len} is a non-negative area that ends inside memory.

@@ -35,7 +35,8 @@ void KO_Flush(KelOut* out);
 constexpr size_t KO_INT_TEXT = 32;
 
 // Writes into text (KO_INT_TEXT bytes, no NUL) exactly what KO_Int would
-// write; returns the number of bytes.
+// write, and returns its length; the rest of the KO_INT_TEXT bytes are
+// overwritten with no meaning.
 size_t KO_IntText(char* text, int32_t value, int32_t width);
 
 // Releases the kept text; out stays usable, empty.

@@ -39,10 +39,15 @@ constexpr int32_t kGrammarTokens = 4;
 // Bytes in which a run gathers text bound for a stream before writing it.
 constexpr size_t kGatherBlock = 64 * 1024;
 
-// A script line's first tokens, NUL-terminated, and the number of all its
-// tokens.
+// A token where it stands in the line.
+struct Token {
+    const char* at;
+    int32_t len;
+};
+
+// A script line's first tokens and the number of all its tokens.
 struct Line {
-    char tok[kGrammarTokens][KP_TOKEN_MAX + 1];
+    Token tok[kGrammarTokens];
     int32_t n;
 };
 
@@ -80,10 +85,8 @@ void cutAndEcho(const char* strIn, KelOut* out, int32_t line, Line* ln)
         if (ln->n == 0)
             echo.len = KO_IntText(echo.text, line, 4);
         echoToken(&echo, tok, len);
-        if (ln->n < kGrammarTokens) {
-            std::memcpy(ln->tok[ln->n], tok, static_cast<size_t>(len));
-            ln->tok[ln->n][len] = '\0';
-        }
+        if (ln->n < kGrammarTokens)
+            ln->tok[ln->n] = Token{tok, len};
         if (ln->n < INT32_MAX)
             ln->n++;
     }
@@ -97,21 +100,55 @@ void cutAndEcho(const char* strIn, KelOut* out, int32_t line, Line* ln)
     KO_Write(out, echo.text, echo.len);
 }
 
-// Token i is of the given type and converts into *out. Only the type's own
-// patterns are tried: the types begin with different characters and no
-// keyword is "P" and digits, so a token never matches two types.
-bool readArg(const Line& ln, int32_t i, ArgType_e type, void* out)
+// The grammar reads tokens where they stand, by what the patterns of
+// Arguments mean: "P%u", "@%u" and "#%u" are their first character and a run
+// of decimal digits, "\"%s" a quote and at least one character, and the
+// keywords are literal. No token can match two of them.
+
+// True when t is `lead` and a run of decimal digits.
+bool isNumber(const Token& t, char lead)
 {
-    return FindInList(ln.tok[i], Arguments[type]) >= 0 && ReadFromType(type, ln.tok[i], out) == 0;
+    if (t.len < 2 || t.at[0] != lead)
+        return false;
+    for (int32_t i = 1; i < t.len; i++) {
+        if (t.at[i] < '0' || t.at[i] > '9')
+            return false;
+    }
+    return true;
 }
 
-// The index of the keyword tok in ArgType_Command, or -1. The keywords hold
-// no directive, so the token must equal one; the first character rules out
-// most at once.
-int32_t findCommand(const char* tok)
+// A number token `lead` and digits whose value fits in uint32_t, into *value
+// (ReadFromType's rule).
+bool readNumber(const Token& t, char lead, uint32_t* value)
 {
+    if (t.len < 2 || t.at[0] != lead)
+        return false;
+    uint32_t read = 0;
+    const char* end = t.at + t.len;
+    auto res = std::from_chars(t.at + 1, end, read);
+    if (res.ec != std::errc() || res.ptr != end)
+        return false;
+    *value = read;
+    return true;
+}
+
+// A string token, a quote and 1 to 20 characters, into text (NUL-terminated).
+bool readString(const Token& t, char* text)
+{
+    if (t.len < 2 || t.len - 1 > KMM_STRING_MAX || t.at[0] != '"')
+        return false;
+    std::memcpy(text, t.at + 1, static_cast<size_t>(t.len - 1));
+    text[t.len - 1] = '\0';
+    return true;
+}
+
+// The index of the keyword t in ArgType_Command, or -1.
+int32_t findCommand(const Token& t)
+{
+    const auto n = static_cast<size_t>(t.len);
     for (int32_t i = 0; ArgType_Command[i]; i++) {
-        if (ArgType_Command[i][0] == tok[0] && std::strcmp(ArgType_Command[i], tok) == 0)
+        const char* kw = ArgType_Command[i];
+        if (kw[0] == t.at[0] && std::strncmp(kw, t.at, n) == 0 && kw[n] == '\0')
             return i;
     }
     return -1;
@@ -122,7 +159,7 @@ int32_t findCommand(const char* tok)
 bool readAddress(const Line& ln, const KelMM* kmm, int32_t* addr)
 {
     uint32_t value = 0;
-    if (!readArg(ln, 2, TYPE_ADDRESS, &value) || value >= static_cast<uint32_t>(kmm->memSize))
+    if (!readNumber(ln.tok[2], '@', &value) || value >= static_cast<uint32_t>(kmm->memSize))
         return false;
     *addr = static_cast<int32_t>(value);
     return true;
@@ -132,7 +169,7 @@ bool readAddress(const Line& ln, const KelMM* kmm, int32_t* addr)
 bool readHead(const Line& ln, KelCommand* cmd)
 {
     uint32_t process = 0;
-    if (ln.n < 2 || !readArg(ln, 0, TYPE_PROCESS, &process) ||
+    if (ln.n < 2 || !readNumber(ln.tok[0], 'P', &process) ||
         process >= static_cast<uint32_t>(KMM_PROCESS_SLOTS))
         return false;
     const int32_t command = findCommand(ln.tok[1]);
@@ -146,12 +183,12 @@ bool readHead(const Line& ln, KelCommand* cmd)
 // The value of a STORE: an integer token, or a string of at most 20 characters.
 bool readValue(const Line& ln, KelCommand* cmd)
 {
-    if (FindInList(ln.tok[3], ArgType_Integer) >= 0) {
+    if (isNumber(ln.tok[3], '#')) {
         cmd->valueType = TYPE_INTEGER;
-        return ReadFromType(TYPE_INTEGER, ln.tok[3], &cmd->value) == 0;
+        return readNumber(ln.tok[3], '#', &cmd->value);
     }
     cmd->valueType = TYPE_STRING;
-    return readArg(ln, 3, TYPE_STRING, cmd->text);
+    return readString(ln.tok[3], cmd->text);
 }
 
 // The arguments of the command, checked by the command table's rows.
@@ -159,8 +196,7 @@ bool readArguments(const Line& ln, const KelMM* kmm, KelCommand* cmd)
 {
     switch (cmd->command) {
     case COMMAND_LOADFILE:
-        return ln.n == 4 && readAddress(ln, kmm, &cmd->addr) &&
-               readArg(ln, 3, TYPE_STRING, cmd->text);
+        return ln.n == 4 && readAddress(ln, kmm, &cmd->addr) && readString(ln.tok[3], cmd->text);
     case COMMAND_STORE:
         return ln.n == 4 && readAddress(ln, kmm, &cmd->addr) && readValue(ln, cmd);
     case COMMAND_END:

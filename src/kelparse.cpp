@@ -7,6 +7,7 @@
 
 #include "kelparse.h"
 
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
@@ -15,6 +16,15 @@
 #include "kelparse_internal.h"
 
 namespace {
+
+// The characters that end a token: NUL and the six white-space characters.
+// Looked up rather than compared, as every character of a script passes here.
+constexpr std::array<bool, 256> kEndsToken = [] {
+    std::array<bool, 256> ends{};
+    for (int c = 0; c < 256; c++)
+        ends[static_cast<size_t>(c)] = c == '\0' || kp_IsSpace(static_cast<unsigned char>(c));
+    return ends;
+}();
 
 // Releases the first n strings of a list under construction, then the array.
 void freePartial(char** list, int32_t n)
@@ -75,7 +85,7 @@ int32_t KP_NextToken(const char* s, const char** start)
     if (*p == '\0' || (p[0] == '/' && p[1] == '/'))
         return 0;
     int32_t n = 0;
-    while (n < KP_TOKEN_MAX && p[n] != '\0' && !kp_IsSpace(p[n]))
+    while (n < KP_TOKEN_MAX && !kEndsToken[p[n]])
         n++;
     return n;
 }

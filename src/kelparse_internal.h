@@ -5,7 +5,7 @@
 
 // The six white-space characters, independent of the locale: the blank, and
 // tab, line feed, vertical tab, form feed and carriage return, codes 9 to 13.
-inline bool kp_IsSpace(unsigned char c)
+constexpr bool kp_IsSpace(unsigned char c)
 {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
