@@ -87,16 +87,20 @@ void KO_Flush(KelOut* out)
 
 size_t KO_IntText(char* text, int32_t value, int32_t width)
 {
-    // Made right-aligned in the first half of a blank block and moved as a
-    // whole KO_INT_TEXT bytes: fixed sizes compile to a few wide moves where
-    // exact ones would cost a library call each.
-    char block[2 * KO_INT_TEXT];
-    std::memset(block, ' ', sizeof block);
-    char* const end = block + KO_INT_TEXT;
-    char* p = end;
     // Unsigned, so that the magnitude of INT32_MIN fits.
     uint32_t mag = value < 0 ? 0U - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
-    // Two digits per division, taken from a table of "00" to "99".
+    size_t digits = 1;
+    for (uint32_t bound = 10; digits < 10 && mag >= bound; bound *= 10)
+        digits++;
+    const size_t len = digits + (value < 0 ? 1 : 0);
+    size_t n = len;
+    if (width > 0 && static_cast<size_t>(width) > len)
+        n = std::min(static_cast<size_t>(width), KO_INT_TEXT);
+    // The whole block blank at once: a fixed size compiles to a wide store
+    // or two, where the exact padding would cost a library call.
+    std::memset(text, ' ', KO_INT_TEXT);
+    // Digits from the right, two per division, taken from "00" to "99".
+    char* p = text + n;
     while (mag >= 100) {
         const uint32_t pair = mag % 100;
         mag /= 100;
@@ -111,11 +115,6 @@ size_t KO_IntText(char* text, int32_t value, int32_t width)
     }
     if (value < 0)
         *--p = '-';
-    const auto len = static_cast<size_t>(end - p);
-    size_t n = len;
-    if (width > 0 && static_cast<size_t>(width) > len)
-        n = std::min(static_cast<size_t>(width), KO_INT_TEXT);
-    std::memcpy(text, end - n, KO_INT_TEXT);
     return n;
 }
 
