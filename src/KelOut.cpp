@@ -102,14 +102,15 @@ size_t KO_IntText(char* text, int32_t value, int32_t width)
     // Digits from the right, two per division, taken from "00" to "99".
     char* p = text + n;
     while (mag >= 100) {
-        const uint32_t pair = mag % 100;
+        const size_t pair = 2 * static_cast<size_t>(mag % 100);
         mag /= 100;
-        *--p = kPairs[2 * pair + 1];
-        *--p = kPairs[2 * pair];
+        *--p = kPairs[pair + 1];
+        *--p = kPairs[pair];
     }
     if (mag >= 10) {
-        *--p = kPairs[2 * mag + 1];
-        *--p = kPairs[2 * mag];
+        const size_t pair = 2 * static_cast<size_t>(mag);
+        *--p = kPairs[pair + 1];
+        *--p = kPairs[pair];
     } else {
         *--p = static_cast<char>('0' + mag);
     }

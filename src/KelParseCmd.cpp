@@ -5,7 +5,6 @@
 
 #include "KelParseCmd.h"
 
-#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cstdint>
@@ -37,7 +36,7 @@ namespace {
 constexpr int32_t kGrammarTokens = 4;
 
 // Bytes in which a run gathers text bound for a stream before writing it.
-constexpr size_t kGatherBlock = 64 * 1024;
+constexpr size_t kGatherBlock = size_t{64} * 1024;
 
 // A token where it stands in the line.
 struct Token {
@@ -259,12 +258,12 @@ void reportError(KelOut* out, ErrMessage_t error)
     const char* message = error >= ERR_INVALIDINPUT && error < ERR_NONE ? ErrMessages[error]
                                                                          : "Unknown error.";
     char text[128];
-    const size_t prefix = sizeof kPrefix - 1;
-    const size_t len = std::min(std::strlen(message), sizeof text - prefix - 1);
-    std::memcpy(text, kPrefix, prefix);
-    std::memcpy(text + prefix, message, len);
-    text[prefix + len] = '\n';
-    KO_Write(out, text, prefix + len + 1);
+    std::memcpy(text, kPrefix, sizeof kPrefix);
+    size_t len = sizeof kPrefix - 1;
+    while (*message != '\0' && len < sizeof text - 1)
+        text[len++] = *message++;
+    text[len++] = '\n';
+    KO_Write(out, text, len);
 }
 
 void tell(const KelObserver* obs, const KelEvent& ev)
