@@ -28,6 +28,10 @@ SPAWN = None  # the launcher, bench/kelmem-spawn in the build
 
 def run(cmd, cwd, out_path):
     """Runs cmd in cwd, its output into out_path; returns (seconds, peak KiB, status)."""
+    # Removed here rather than truncated by the run, so that no run pays for
+    # dropping the output of the one before.
+    if os.path.exists(out_path):
+        os.remove(out_path)
     res = subprocess.run([SPAWN, os.path.abspath(out_path), cwd] + cmd,
                          check=True, capture_output=True, text=True)
     seconds, peak, status = res.stdout.split()
