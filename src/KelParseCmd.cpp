@@ -367,9 +367,9 @@ int32_t KMM_RunFile(const char* fname, KelMM* kmm, const KelObserver* obs)
     std::FILE* fp = fname ? std::fopen(fname, "r") : nullptr;
     if (!fp)
         return -1;
-    // Text bound for a plain stream is gathered in block and written a block
-    // at a time. Not with an observer: it is told of a line once the line's
-    // text is out.
+    // Text bound for a plain stream is gathered in a block on the stack and
+    // written a block at a time. Not with an observer: it is told of a line
+    // once the line's text is out.
     KelOut* dest = kmm ? kmm->out : nullptr;
     const bool gather = kmm && !obs && (!dest || (dest->fp && dest->cap == 0));
     char block[kGatherBlock];
