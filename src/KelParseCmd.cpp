@@ -5,6 +5,7 @@
 
 #include "KelParseCmd.h"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cstdint>
@@ -258,12 +259,14 @@ void reportError(KelOut* out, ErrMessage_t error)
     const char* message = error >= ERR_INVALIDINPUT && error < ERR_NONE ? ErrMessages[error]
                                                                          : "Unknown error.";
     char text[128];
+    const size_t prefix = sizeof kPrefix - 1;
+    // Each copy takes its NUL (or one more character) along; the line feed
+    // then takes the NUL's place.
+    const size_t len = prefix + std::min(std::strlen(message), sizeof text - prefix - 2);
     std::memcpy(text, kPrefix, sizeof kPrefix);
-    size_t len = sizeof kPrefix - 1;
-    while (*message != '\0' && len < sizeof text - 1)
-        text[len++] = *message++;
-    text[len++] = '\n';
-    KO_Write(out, text, len);
+    std::memcpy(text + prefix, message, len - prefix + 1);
+    text[len] = '\n';
+    KO_Write(out, text, len + 1);
 }
 
 void tell(const KelObserver* obs, const KelEvent& ev)
