@@ -14,6 +14,12 @@ constexpr size_t kFlushAt = 1 << 16;
 
 const char kHex[] = "0123456789abcdef";
 
+// Appends a string literal without measuring it at run time.
+template <size_t N> void lit(std::string* out, const char (&text)[N])
+{
+    out->append(text, N - 1);
+}
+
 void hexEscape(std::string* out, uint32_t unit)
 {
     const char e[6] = {'\\', 'u', kHex[(unit >> 12) & 15], kHex[(unit >> 8) & 15],
@@ -56,19 +62,19 @@ void asciiByte(std::string* out, unsigned char c, bool html)
 {
     switch (c) {
     case '"':
-        out->append("\\\"");
+        lit(out, "\\\"");
         return;
     case '\\':
-        out->append("\\\\");
+        lit(out, "\\\\");
         return;
     case '\n':
-        out->append("\\n");
+        lit(out, "\\n");
         return;
     case '\t':
-        out->append("\\t");
+        lit(out, "\\t");
         return;
     case '\r':
-        out->append("\\r");
+        lit(out, "\\r");
         return;
     default:
         break;
@@ -79,11 +85,19 @@ void asciiByte(std::string* out, unsigned char c, bool html)
         out->push_back(static_cast<char>(c));
 }
 
+// A printable ASCII byte that needs no escape.
+bool isPlain(unsigned char c, bool html)
+{
+    if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\')
+        return false;
+    return !html || (c != '<' && c != '>' && c != '&');
+}
+
 void key(std::string* out, const char* name)
 {
     out->push_back('"');
     out->append(name);
-    out->append("\":");
+    lit(out, "\":");
 }
 
 void number(std::string* out, int64_t v)
@@ -123,7 +137,7 @@ void processes(std::string* out, const MemState& st)
         out->append(first ? "{\"id\":" : ",{\"id\":");
         first = false;
         number(out, id);
-        out->append(",\"segments\":");
+        lit(out, ",\"segments\":");
         areas(out, st.segs[id]);
         out->push_back('}');
     }
@@ -136,25 +150,25 @@ void cell(std::string* out, const CellChange& c, bool html)
     number(out, c.addr);
     switch (c.kind) {
     case CellKind::Int:
-        out->append(",\"int\",");
+        lit(out, ",\"int\",");
         number(out, c.value);
         break;
     case CellKind::Str:
-        out->append(",\"str\",");
+        lit(out, ",\"str\",");
         kv_JsonString(out, c.text, html);
         break;
     case CellKind::Ins:
-        out->append(",\"ins\",");
+        lit(out, ",\"ins\",");
         if (c.text.empty())
             number(out, c.value);
         else
             kv_JsonString(out, c.text, html);
         break;
     case CellKind::Empty:
-        out->append(",\"empty\",null");
+        lit(out, ",\"empty\",null");
         break;
     case CellKind::Unset:
-        out->append(",\"unset\",null");
+        lit(out, ",\"unset\",null");
         break;
     }
     out->push_back(']');
@@ -164,7 +178,7 @@ void cell(std::string* out, const CellChange& c, bool html)
 void fraction(std::string* out, int32_t tenThousandths)
 {
     if (tenThousandths < 0) {
-        out->append("null");
+        lit(out, "null");
         return;
     }
     number(out, tenThousandths / 10000);
@@ -182,43 +196,43 @@ void fraction(std::string* out, int32_t tenThousandths)
 
 void stats(std::string* out, const Stats& s)
 {
-    out->append("{\"free\":");
+    lit(out, "{\"free\":");
     number(out, s.free);
-    out->append(",\"holes\":");
+    lit(out, ",\"holes\":");
     number(out, s.holes);
-    out->append(",\"largest\":");
+    lit(out, ",\"largest\":");
     number(out, s.largest);
-    out->append(",\"fragmentation\":");
+    lit(out, ",\"fragmentation\":");
     fraction(out, s.fragmentation);
-    out->append(",\"histogram\":[");
+    lit(out, ",\"histogram\":[");
     for (size_t i = 0; i < s.histogram.size(); i++) {
         if (i)
             out->push_back(',');
         number(out, s.histogram[i]);
     }
-    out->append("]}");
+    lit(out, "]}");
 }
 
 void position(std::string* out, const char* name, int32_t pos)
 {
     key(out, name);
     if (pos < 0)
-        out->append("null");
+        lit(out, "null");
     else
         number(out, pos);
 }
 
 void request(std::string* out, const Step& s)
 {
-    out->append(",\"request\":{\"cells\":");
+    lit(out, ",\"request\":{\"cells\":");
     number(out, s.requestCells);
-    out->append(",\"sizes\":[");
+    lit(out, ",\"sizes\":[");
     for (size_t i = 0; i < s.requestSizes.size(); i++) {
         if (i)
             out->push_back(',');
         number(out, s.requestSizes[i]);
     }
-    out->append("]},\"placements\":{");
+    lit(out, "]},\"placements\":{");
     position(out, "first", s.placements.first);
     out->push_back(',');
     position(out, "best", s.placements.best);
@@ -238,6 +252,14 @@ void kv_JsonString(std::string* out, std::string_view bytes, bool html)
     out->push_back('"');
     size_t i = 0;
     while (i < n) {
+        // Runs of bytes that go through as they are, appended at once.
+        size_t plain = i;
+        while (plain < n && isPlain(s[plain], html))
+            plain++;
+        out->append(reinterpret_cast<const char*>(s + i), plain - i);
+        i = plain;
+        if (i == n)
+            break;
         if (s[i] < 0x80) {
             asciiByte(out, s[i], html);
             i++;
@@ -262,69 +284,69 @@ void kv_JsonString(std::string* out, std::string_view bytes, bool html)
 
 void kv_JsonMeta(std::string* out, const std::vector<std::string>& files, bool html)
 {
-    out->append("{\"type\":\"meta\",\"schema\":\"kelmem-trace/1\",\"version\":");
+    lit(out, "{\"type\":\"meta\",\"schema\":\"kelmem-trace/1\",\"version\":");
     kv_JsonString(out, KELMEM_VERSION, html);
-    out->append(",\"memory\":");
+    lit(out, ",\"memory\":");
     number(out, kCells);
-    out->append(",\"files\":[");
+    lit(out, ",\"files\":[");
     for (size_t i = 0; i < files.size(); i++) {
         if (i)
             out->push_back(',');
         kv_JsonString(out, files[i], html);
     }
-    out->append("]}");
+    lit(out, "]}");
 }
 
 void kv_JsonBanner(std::string* out, std::string_view file, std::string_view output, bool html)
 {
-    out->append("{\"type\":\"banner\",\"file\":");
+    lit(out, "{\"type\":\"banner\",\"file\":");
     kv_JsonString(out, file, html);
-    out->append(",\"output\":");
+    lit(out, ",\"output\":");
     kv_JsonString(out, output, html);
     out->push_back('}');
 }
 
 void kv_JsonStep(std::string* out, const Step& s, bool html)
 {
-    out->append("{\"type\":\"step\",\"file\":");
+    lit(out, "{\"type\":\"step\",\"file\":");
     kv_JsonString(out, s.file, html);
-    out->append(",\"line\":");
+    lit(out, ",\"line\":");
     number(out, s.line);
-    out->append(",\"text\":");
+    lit(out, ",\"text\":");
     kv_JsonString(out, s.text, html);
-    out->append(",\"output\":");
+    lit(out, ",\"output\":");
     kv_JsonString(out, s.output, html);
-    out->append(",\"error\":");
+    lit(out, ",\"error\":");
     const char* error = kv_ErrorText(s.error);
     if (error)
         kv_JsonString(out, error, html);
     else
-        out->append("null");
-    out->append(",\"processes\":");
+        lit(out, "null");
+    lit(out, ",\"processes\":");
     processes(out, *s.state);
-    out->append(",\"free\":");
+    lit(out, ",\"free\":");
     areas(out, s.state->free);
-    out->append(",\"cells\":[");
+    lit(out, ",\"cells\":[");
     for (size_t i = 0; i < s.cells.size(); i++) {
         if (i)
             out->push_back(',');
         cell(out, s.cells[i], html);
     }
-    out->append("],\"stats\":");
+    lit(out, "],\"stats\":");
     stats(out, s.stats);
     if (s.hasRequest)
         request(out, s);
-    out->append(",\"explain\":");
+    lit(out, ",\"explain\":");
     if (s.hasExplain)
         kv_JsonString(out, s.explain, html);
     else
-        out->append("null");
+        lit(out, "null");
     out->push_back('}');
 }
 
 void kv_JsonEnd(std::string* out, uint64_t steps)
 {
-    out->append("{\"type\":\"end\",\"steps\":");
+    lit(out, "{\"type\":\"end\",\"steps\":");
     number(out, static_cast<int64_t>(steps));
     out->push_back('}');
 }

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <unordered_map>
 #include <utility>
 
 #include "KelLoad.h"
@@ -80,20 +81,51 @@ std::string_view lineText(const char* text)
     return t;
 }
 
-// Reads a load file's header, but only from a regular file: the loader has
-// already read it, and a pipe or a device would give other bytes or block.
-ErrMessage_t readHeader(const char* name, std::vector<int32_t>* sizes)
-{
-    struct stat st;
-    if (stat(name, &st) != 0 || !S_ISREG(st.st_mode))
-        return ERR_NOFILE;
-    int32_t n = 0;
-    int32_t read[4] = {};
-    ErrMessage_t err = KelMM_ReadHeader(name, &n, read);
-    if (err == ERR_NONE)
-        sizes->assign(read, read + n);
-    return err;
-}
+// Load-file headers already read, by name, with the file's identity then:
+// a script loads the same few files again and again.
+class HeaderCache {
+  public:
+    // Reads a load file's header, but only from a regular file: the loader
+    // has already read it, and a pipe or a device would give other bytes or
+    // block.
+    ErrMessage_t read(const char* name, std::vector<int32_t>* sizes)
+    {
+        struct stat st;
+        if (stat(name, &st) != 0 || !S_ISREG(st.st_mode))
+            return ERR_NOFILE;
+        if (entries_.size() >= kMaxEntries)
+            entries_.clear();
+        Entry& e = entries_[name];
+        if (!e.valid || e.ino != st.st_ino || e.dev != st.st_dev || e.size != st.st_size ||
+            e.mtime.tv_sec != st.st_mtim.tv_sec || e.mtime.tv_nsec != st.st_mtim.tv_nsec) {
+            int32_t n = 0;
+            int32_t read[4] = {};
+            e.result = KelMM_ReadHeader(name, &n, read);
+            e.sizes.assign(read, read + (e.result == ERR_NONE ? n : 0));
+            e.valid = true;
+            e.ino = st.st_ino;
+            e.dev = st.st_dev;
+            e.size = st.st_size;
+            e.mtime = st.st_mtim;
+        }
+        *sizes = e.sizes;
+        return e.result;
+    }
+
+  private:
+    struct Entry {
+        bool valid = false;
+        ino_t ino = 0;
+        dev_t dev = 0;
+        off_t size = 0;
+        timespec mtime = {};
+        ErrMessage_t result = ERR_NOFILE;
+        std::vector<int32_t> sizes;
+    };
+    // Emptied when full, so that memory stays flat whatever names a script spells.
+    static constexpr size_t kMaxEntries = 256;
+    std::unordered_map<std::string, Entry> entries_;
+};
 
 class Tracer {
   public:
@@ -150,7 +182,7 @@ class Tracer {
     ErrMessage_t request(const KelCommand& cmd)
     {
         step_.requestSizes.clear();
-        ErrMessage_t header = readHeader(cmd.text, &step_.requestSizes);
+        ErrMessage_t header = headers_.read(cmd.text, &step_.requestSizes);
         if (header != ERR_NONE)
             return header;
         step_.hasRequest = true;
@@ -170,7 +202,15 @@ class Tracer {
         step_.output = takeOutput();
         step_.error = ev.error;
         step_.state = &after_;
-        diffCells();
+        // Only a load and a store write cells; the other commands print, or
+        // give segments back with their cells as they are.
+        const bool writes = ev.command && (ev.command->command == COMMAND_LOADFILE ||
+                                           (ev.command->command == COMMAND_STORE &&
+                                            ev.error == ERR_NONE));
+        if (writes)
+            diffCells();
+        else
+            step_.cells.clear();
         kv_Stats(after_.free, &step_.stats);
         step_.hasRequest = false;
         ExplainInput in;
@@ -195,6 +235,7 @@ class Tracer {
     MemState before_;           // the state after the last line
     MemState after_;            // the state after this line
     Step step_;                 // reused from line to line
+    HeaderCache headers_;
     int32_t rover_ = 0;         // next fit's roving position
     uint64_t steps_ = 0;
 };
