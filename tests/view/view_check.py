@@ -15,6 +15,7 @@ json.loads accepts them and surrogateescape gives the bytes back.
 """
 import json
 import os
+import pty
 import shutil
 import subprocess
 import sys
@@ -145,7 +146,44 @@ def cmd_usage(view, work):
         if not r.stdout.startswith(out_head) or (out_head == b"" and r.stdout):
             fail("%r: standard output %r" % (args, r.stdout[:120]))
     check_output_files(view, work)
+    check_color(view, work)
     print("ok: %d rows" % len(USAGE))
+
+
+def colored_on_terminal(view, work, no_color):
+    """Runs the text map on a pseudo-terminal; True when it holds colour."""
+    env = dict(os.environ)
+    env.pop("NO_COLOR", None)
+    if no_color is not None:
+        env["NO_COLOR"] = no_color
+    master, slave = pty.openpty()
+    p = subprocess.Popen([view, "c.txt"], cwd=work, stdout=slave, env=env)
+    os.close(slave)
+    data = b""
+    while True:  # read while it writes, or it would block on a full terminal
+        try:
+            chunk = os.read(master, 65536)
+        except OSError:
+            break
+        if not chunk:
+            break
+        data += chunk
+    p.wait(timeout=60)
+    os.close(master)
+    return b"\x1b[" in data
+
+
+def check_color(view, work):
+    with open(os.path.join(work, "c.txt"), "w") as f:
+        f.write("P1 STORE @0 #1\n")  # an error line, coloured when colour is on
+    # --color=auto: colour on a terminal unless NO_COLOR is set (even empty);
+    # never on a pipe (the rows above).
+    for no_color, want in ((None, True), ("1", False), ("", False)):
+        if colored_on_terminal(view, work, no_color) != want:
+            fail("--color=auto on a terminal with NO_COLOR=%r: colour %s" % (no_color, not want))
+    for args, want in ((["--color=always", "c.txt"], True), (["c.txt"], False)):
+        if (b"\x1b[" in run_ok(view, work, args)[1]) != want:
+            fail("%r on a pipe: colour %s" % (args, not want))
 
 
 def run_ok(view, work, args):
