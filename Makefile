@@ -45,7 +45,7 @@ memcheck: build
 
 lint: build
 	@test -n "$(HAVE_CLANG_TIDY)" || { echo "lint needs clang-tidy (apt-get install clang-tidy)"; exit 1; }
-	clang-tidy -p $(BUILD) --quiet src/*.cpp
+	clang-tidy -p $(BUILD) --quiet src/*.cpp viewer/*.cpp
 
 test: test-plain test-asan $(if $(HAVE_VALGRIND),memcheck) $(if $(HAVE_CLANG_TIDY),lint)
 

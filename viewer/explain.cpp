@@ -234,7 +234,8 @@ std::string otherError(const ExplainInput& in)
 {
     switch (in.error) {
     case ERR_UNKNOWN:
-        return "The line holds no command: only blanks or a comment.";
+        // A line without tokens; a command fails so only when memory runs out.
+        return in.command ? std::string() : "The line holds no command: only blanks or a comment.";
     case ERR_NOPROCESS:
         return "There is no process " + proc(in.command->process) + ".";
     case ERR_NOPRIVILEGE:

@@ -267,14 +267,14 @@ void kv_JsonString(std::string* out, std::string_view bytes, bool html)
         }
         size_t len = utf8Length(s + i, n - i);
         if (len == 0) {
-            hexEscape(out, 0xDC00u + s[i]);
+            hexEscape(out, 0xDC00U + s[i]);
             i++;
             continue;
         }
         // U+2028 and U+2029 end a line in older JavaScript.
         if (html && len == 3 && s[i] == 0xE2 && s[i + 1] == 0x80 &&
             (s[i + 2] == 0xA8 || s[i + 2] == 0xA9))
-            hexEscape(out, s[i + 2] == 0xA8 ? 0x2028u : 0x2029u);
+            hexEscape(out, s[i + 2] == 0xA8 ? 0x2028U : 0x2029U);
         else
             out->append(reinterpret_cast<const char*>(s + i), len);
         i += len;

@@ -3,7 +3,7 @@
 
 #include "textmap.h"
 
-#include <cstring>
+#include <algorithm>
 
 namespace kv {
 
@@ -75,12 +75,12 @@ void TextMapSink::banner(std::string_view, std::string_view output)
 
 void TextMapSink::map(const MemState& st)
 {
-    char owner[kCells];
-    std::memset(owner, -1, sizeof owner);
+    int32_t owner[kCells]; // a process, or -1
+    std::fill(owner, owner + kCells, -1);
     for (int32_t id = 0; id < kSlots; id++) {
         for (const Area& a : st.segs[id]) {
             for (int64_t c = a.pos; c < a.end() && c < kCells; c++)
-                owner[c] = static_cast<char>(id);
+                owner[c] = id;
         }
     }
     for (int32_t row = 0; row < kCells; row += kRowCells) {

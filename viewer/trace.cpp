@@ -27,6 +27,25 @@ DataType_e tagOf(const KelMem& cell)
     return tag;
 }
 
+// True when two cells hold the same tag and value; the bytes after a
+// string's NUL and any padding do not count.
+bool sameCell(const KelMem& a, const KelMem& b)
+{
+    const DataType_e tag = tagOf(a);
+    if (tag != tagOf(b))
+        return false;
+    switch (tag) {
+    case DATA_INTEGER:
+        return a.integer.value == b.integer.value;
+    case DATA_STRING:
+        return std::strncmp(a.string.value, b.string.value, sizeof a.string.value) == 0;
+    case DATA_INSTRUCTION:
+        return a.instruction.value == b.instruction.value;
+    default:
+        return true;
+    }
+}
+
 void readList(const SegList* list, std::vector<Area>* out)
 {
     out->clear();
@@ -167,12 +186,14 @@ class Tracer {
         step_.cells.clear();
         const KelMem* mem = kmm_->mem;
         const size_t n = cells_.size();
+        // Equal bytes are equal cells: the common case costs one comparison.
         if (std::memcmp(cells_.data(), mem, n * sizeof(KelMem)) == 0)
             return;
         for (size_t i = 0; i < n; i++) {
-            if (std::memcmp(&cells_[i], &mem[i], sizeof(KelMem)) == 0)
-                continue;
+            const bool same = sameCell(cells_[i], mem[i]);
             cells_[i] = mem[i];
+            if (same)
+                continue;
             step_.cells.emplace_back();
             describeCell(static_cast<int32_t>(i), mem[i], &step_.cells.back());
         }
@@ -272,6 +293,7 @@ bool kv_Trace(const std::vector<std::string>& files, Sink* sink)
     KelOut out = {};
     kmm->out = &out;
     std::vector<const char*> names;
+    names.reserve(files.size());
     for (const std::string& f : files)
         names.push_back(f.c_str());
     bool ok = true;
