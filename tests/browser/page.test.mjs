@@ -122,6 +122,12 @@ test('the demo page steps by keys, buttons and deep links, as the trace says', a
   // A cell tells what it is when focused.
   await page.focus('[data-addr="105"]');
   assert.match(await page.textContent('#detail'), /^Cell 105 · P1, segment 2 of 2 \(data, cells 103-106\) · integer 42/);
+  // The timeline's ends are the first and the last step.
+  const box = await page.locator('#timeline').boundingBox();
+  await page.mouse.click(box.x + box.width - 9, box.y + 20);
+  await expectStep(page, run, steps.length);
+  await page.mouse.click(box.x + 45, box.y + 20);
+  await expectStep(page, run, 1);
   await close();
 
   const deep = await open(url, '#step=9');
