@@ -164,12 +164,13 @@ function hostileRun() {
 }
 
 test('nothing in a hostile run becomes markup or runs', async () => {
-  const { url, steps } = hostileRun();
+  const { url, steps, shown } = hostileRun();
   // Without the page's content policy, so that anything injected would run.
   const { page, problems, close } = await open(url, '', { bypassCSP: true });
   await page.evaluate(() => { window.pwn = () => { window.pwned = true; }; });
   for (let n = 1; n <= steps.length; n++) {
     assert.equal(await page.textContent('#src'), steps[n - 1].text);
+    assert.equal(await page.textContent('#out'), shown[n]);
     await page.focus(`[data-addr="${n}"]`);
     await page.keyboard.press('j');
   }
