@@ -1,17 +1,18 @@
 // Times the kelmem-view page on a long run in headless Chromium: how long
 // until the page is ready, and how long one step takes (the page's own work
 // plus style and layout, forced after each step).
-// Usage: node bench/page_bench.mjs [KELMEM_VIEW] [STEPS]   (npm ci in tests/browser first)
+// Usage: node bench/page_bench.mjs [KELMEM_VIEW [STEPS]]   (default build/viewer/kelmem-view,
+// 10000 steps; npm ci in tests/browser first)
 import { createRequire } from 'node:module';
 import { execFileSync } from 'node:child_process';
 import { mkdtempSync, writeFileSync, rmSync, statSync } from 'node:fs';
 import { tmpdir } from 'node:os';
-import { join } from 'node:path';
+import { join, resolve } from 'node:path';
 import { pathToFileURL } from 'node:url';
 
 const require = createRequire(new URL('../tests/browser/package.json', import.meta.url));
 const { chromium } = require('playwright-core');
-const view = process.argv[2] || 'build/kelmem-view';
+const view = resolve(process.argv[2] || 'build/viewer/kelmem-view');
 const steps = Number(process.argv[3] || 10000);
 
 // Load files of 3 to 60 cells; processes come and go at addresses that leave
