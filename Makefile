@@ -10,7 +10,7 @@ HAVE_VALGRIND   := $(shell command -v valgrind 2>/dev/null)
 HAVE_CLANG_TIDY := $(shell command -v clang-tidy 2>/dev/null)
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build run test test-plain test-asan memcheck lint coverage fuzz clean
+.PHONY: all build run view test test-plain test-asan memcheck lint coverage fuzz clean
 
 all: build
 
@@ -20,6 +20,11 @@ build:
 
 run: build
 	cd examples && ../$(BUILD)/kelmem demo.txt
+
+# The page of the demo run, written to $(BUILD)/demo.html.
+view: build
+	cd examples && ../$(BUILD)/viewer/kelmem-view -o ../$(BUILD)/demo.html demo.txt
+	@echo "$(CURDIR)/$(BUILD)/demo.html"
 
 # Unit tests and golden cases, without the memcheck runs.
 test-plain: build

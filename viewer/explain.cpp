@@ -56,6 +56,17 @@ const Area* holeHolding(const std::vector<Area>& list, int64_t pos, int64_t len)
     return nullptr;
 }
 
+// The lowest of the largest free areas; the list holds at least one.
+Area largestHole(const std::vector<Area>& list)
+{
+    Area best = {0, 0};
+    for (const Area& a : list) {
+        if (a.len > best.len)
+            best = a;
+    }
+    return best;
+}
+
 // The process's cells as ranges: touching segments joined, empty ones left out.
 std::vector<Area> spans(const std::vector<Area>& segs)
 {
@@ -134,9 +145,12 @@ std::string loadTooBig(const ExplainInput& in)
     std::string s = proc(c.process) + " needed " + num(in.cells) + " cells back to back from " +
                     num(c.addr) + " (" + range(c.addr, in.cells) + "), but " +
                     obstacle(in, c.addr, in.cells) + ". ";
+    if (st.largest >= in.cells)
+        return s + "The free area " + range(largestHole(in.before->free)) + " holds " +
+               num(in.cells) + ": the address chosen failed, not memory.";
     if (st.free >= in.cells)
-        return s + "Memory held " + num(st.free) + " free cells in all, enough: the failure is " +
-               "fragmentation (the largest free area has " + num(st.largest) + ").";
+        return s + "Memory held " + num(st.free) + " free cells in all, enough, but the " +
+               "largest free area has " + num(st.largest) + ": the failure is fragmentation.";
     return s + "Memory held only " + num(st.free) + " free cells in all: not enough anywhere.";
 }
 

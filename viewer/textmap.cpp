@@ -40,13 +40,18 @@ void colorOutput(std::string* out, std::string_view text)
     while (!text.empty()) {
         size_t nl = text.find('\n');
         std::string_view line = text.substr(0, nl == std::string_view::npos ? text.size() : nl + 1);
-        bool error = line.substr(0, sizeof kErrorPrefix - 1) == kErrorPrefix;
-        if (error)
-            out->append("\033[31m");
-        out->append(line);
-        if (error)
-            out->append(kReset);
         text.remove_prefix(line.size());
+        if (line.substr(0, sizeof kErrorPrefix - 1) != kErrorPrefix) {
+            out->append(line);
+            continue;
+        }
+        // The colour ends before the line feed, so the next line starts plain.
+        bool feed = line.back() == '\n';
+        out->append("\033[31m");
+        out->append(line.substr(0, line.size() - (feed ? 1 : 0)));
+        out->append(kReset);
+        if (feed)
+            out->push_back('\n');
     }
 }
 
