@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "KelAlloc.h"
 #include "kelparse_internal.h"
 
 namespace {
@@ -37,7 +38,7 @@ char* copyToken(const unsigned char* s, int32_t* len)
     }
     token[n] = '\0';
     *len = n;
-    auto* str = static_cast<char*>(std::malloc(static_cast<size_t>(n) + 1));
+    auto* str = static_cast<char*>(kel_Malloc(static_cast<size_t>(n) + 1));
     if (str)
         std::memcpy(str, token, static_cast<size_t>(n) + 1);
     return str;
@@ -68,7 +69,7 @@ void* AllocateArray(void* in, int32_t size, int32_t num)
     if (size < 1 || num < 1)
         return nullptr;
     size_t bytes = static_cast<size_t>(size) * static_cast<size_t>(num);
-    return in ? std::realloc(in, bytes) : std::malloc(bytes);
+    return in ? kel_Realloc(in, bytes) : kel_Malloc(bytes);
 }
 
 char** Explode(const char* strIn)
