@@ -7,7 +7,6 @@
 #include "KelLoad.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,12 +24,6 @@ const char* const* const DataType_List[] = {DataType_Magic, DataType_Integer, Da
                                             DataType_Instruction, nullptr};
 
 namespace {
-
-// Most segments a load file may declare.
-constexpr int32_t kMaxSegments = 4;
-
-// The loader's line buffer, in bytes.
-constexpr int32_t kLineBuffer = 160;
 
 // Sub-types within DataType_Integer.
 constexpr int32_t kIntegerPlain = 0; // "%u"
@@ -96,19 +89,23 @@ bool holdsToken(const char* text)
 }
 
 // Reads the next line of fp and cuts it into *list (nullptr for a line without
-// tokens or the end of the file); buf receives as much of the line as fits.
+// tokens or the end of the file); buf, unless nullptr, receives as much of
+// the line as fits in len bytes.
 LineStatus readLine(char* buf, int32_t len, std::FILE* fp, char*** list)
 {
     *list = nullptr;
-    buf[0] = '\0';
+    if (buf)
+        buf[0] = '\0';
     if (std::feof(fp))
         return LINE_OK;
     LineBuf line = {nullptr, 0, 0};
     LineStatus status = readWholeLine(fp, &line);
     if (status == LINE_OK && line.data) {
-        size_t keep = std::min(line.len, static_cast<size_t>(len) - 1);
-        std::memcpy(buf, line.data, keep);
-        buf[keep] = '\0';
+        if (buf) {
+            size_t keep = std::min(line.len, static_cast<size_t>(len) - 1);
+            std::memcpy(buf, line.data, keep);
+            buf[keep] = '\0';
+        }
         *list = Explode(line.data);
         if (!*list && holdsToken(line.data))
             status = LINE_NOMEM;
@@ -117,35 +114,12 @@ LineStatus readLine(char* buf, int32_t len, std::FILE* fp, char*** list)
     return status;
 }
 
-// Number of tokens in a string list; 0 for nullptr.
-int32_t countTokens(char* const* list)
-{
-    int32_t n = 0;
-    while (list && list[n])
-        n++;
-    return n;
-}
-
-// Converts a run of decimal digits to a number; false when it is empty, holds
-// anything else, or exceeds `max`.
-bool toNumber(const char* digits, uint32_t max, uint32_t* out)
-{
-    const char* end = digits + std::strlen(digits);
-    uint32_t value = 0;
-    auto res = std::from_chars(digits, end, value);
-    if (res.ec != std::errc() || res.ptr != end || value > max)
-        return false;
-    *out = value;
-    return true;
-}
-
 // The state of one load: the open file, the line just read, and where the
 // next value goes.
 struct Load {
     KelMM* kmm;
     int32_t process;
     std::FILE* fileIn;
-    char buf[kLineBuffer];
     char** strList;
     int32_t n;          // tokens in strList
     const SegList* seg; // current segment of the value walk
@@ -158,8 +132,8 @@ struct Load {
 ErrMessage_t nextLine(Load* ld)
 {
     FreeStrList(ld->strList);
-    LineStatus status = readLine(ld->buf, kLineBuffer, ld->fileIn, &ld->strList);
-    ld->n = countTokens(ld->strList);
+    LineStatus status = readLine(nullptr, 0, ld->fileIn, &ld->strList);
+    ld->n = CountStrList(ld->strList);
     switch (status) {
     case LINE_OK:
         return ERR_NONE;
@@ -184,7 +158,7 @@ ErrMessage_t readMagic(Load* ld)
     return ERR_NONE;
 }
 
-// The count line: one plain number from 1 to kMaxSegments.
+// The count line: one plain number from 1 to KMM_MAX_SEGMENTS.
 ErrMessage_t readCount(Load* ld, int32_t* numSegments)
 {
     ErrMessage_t err = nextLine(ld);
@@ -193,7 +167,7 @@ ErrMessage_t readCount(Load* ld, int32_t* numSegments)
     if (!ld->strList || ld->n != 1 || DetermineType(ld->strList[0], DataType_List) != DATA_INTEGER)
         return ERR_INVALIDFILE;
     uint32_t count = 0;
-    if (!toNumber(ld->strList[0], kMaxSegments, &count) || count < 1)
+    if (ReadDecimal(ld->strList[0], KMM_MAX_SEGMENTS, &count) != 0 || count < 1)
         return ERR_INVALIDFILE;
     *numSegments = static_cast<int32_t>(count);
     return ERR_NONE;
@@ -217,7 +191,7 @@ ErrMessage_t readSizes(Load* ld, int32_t numSegments, int32_t* segSizes)
             DetermineSubType(DATA_INTEGER, tok, DataType_List) != kIntegerPlain)
             return ERR_INVALIDFILE;
         uint32_t size = 0;
-        if (toNumber(tok, INT32_MAX, &size))
+        if (ReadDecimal(tok, INT32_MAX, &size) == 0)
             segSizes[i] = static_cast<int32_t>(size);
         else
             tooLarge = true;
@@ -255,10 +229,9 @@ ErrMessage_t writeInteger(KelMem* cell, const char* tok)
 {
     int32_t form = DetermineSubType(DATA_INTEGER, tok, DataType_List);
     uint32_t value = 0;
-    if (!toNumber(form == kIntegerHash ? tok + 1 : tok, UINT32_MAX, &value))
+    if (ReadDecimal(form == kIntegerHash ? tok + 1 : tok, UINT32_MAX, &value) != 0)
         return ERR_INVALIDDATA;
-    cell->integer.type = DATA_INTEGER;
-    cell->integer.value = value;
+    kmm_SetInteger(cell, value);
     return ERR_NONE;
 }
 
@@ -268,9 +241,7 @@ ErrMessage_t writeString(KelMem* cell, const char* tok)
     size_t len = std::strlen(tok);
     if (len > static_cast<size_t>(KMM_STRING_MAX))
         return ERR_INVALIDDATA;
-    cell->string.type = DATA_STRING;
-    std::memset(cell->string.value, 0, sizeof cell->string.value);
-    std::memcpy(cell->string.value, tok + 1, len - 1);
+    kmm_SetString(cell, tok + 1, len - 1);
     return ERR_NONE;
 }
 
@@ -285,9 +256,8 @@ ErrMessage_t placeValue(Load* ld, const char* tok)
     if (ld->segnum == 0) {
         if (type != DATA_INSTRUCTION)
             return ERR_INVALIDINSTRUCTION;
-        cell->instruction.type = DATA_INSTRUCTION;
-        cell->instruction.value =
-            static_cast<InstructionType_e>(DetermineSubType(type, tok, DataType_List));
+        kmm_SetInstruction(
+            cell, static_cast<InstructionType_e>(DetermineSubType(type, tok, DataType_List)));
     } else if (ld->segnum == 1) {
         if (type == DATA_INTEGER)
             err = writeInteger(cell, tok);
@@ -304,16 +274,23 @@ ErrMessage_t placeValue(Load* ld, const char* tok)
     return ERR_NONE;
 }
 
+// Reads the magic, count and sizes lines.
+ErrMessage_t readHeader(Load* ld, int32_t* numSegments, int32_t* segSizes)
+{
+    ErrMessage_t err = readMagic(ld);
+    if (err == ERR_NONE)
+        err = readCount(ld, numSegments);
+    if (err == ERR_NONE)
+        err = readSizes(ld, *numSegments, segSizes);
+    return err;
+}
+
 // Reads the header and creates the process.
 ErrMessage_t loadHeader(Load* ld, int32_t addr)
 {
     int32_t numSegments = -1;
-    int32_t segSizes[kMaxSegments] = {-1, -1, -1, -1};
-    ErrMessage_t err = readMagic(ld);
-    if (err == ERR_NONE)
-        err = readCount(ld, &numSegments);
-    if (err == ERR_NONE)
-        err = readSizes(ld, numSegments, segSizes);
+    int32_t segSizes[KMM_MAX_SEGMENTS] = {-1, -1, -1, -1};
+    ErrMessage_t err = readHeader(ld, &numSegments, segSizes);
     if (err != ERR_NONE)
         return err;
     // The arguments are sound by now: ERR_UNKNOWN means the heap ran out,
@@ -354,7 +331,7 @@ char** GetExplodedLine(char* buf, int32_t len, std::FILE* fp, int32_t* n)
     char** list = nullptr;
     readLine(buf, len, fp, &list);
     if (list && n)
-        *n = countTokens(list);
+        *n = CountStrList(list);
     return list;
 }
 
@@ -379,4 +356,24 @@ ErrMessage_t KelMM_Load(KelMM* kmm, int32_t process, const char* filename, int32
     FreeStrList(ld.strList);
     std::fclose(ld.fileIn);
     return err;
+}
+
+ErrMessage_t KelMM_ReadHeader(const char* filename, int32_t* nSegs, int32_t* sizes)
+{
+    if (!filename || !nSegs || !sizes)
+        return ERR_UNKNOWN;
+    Load ld = {};
+    ld.fileIn = std::fopen(filename, "r");
+    if (!ld.fileIn)
+        return ERR_NOFILE;
+    int32_t count = -1;
+    int32_t read[KMM_MAX_SEGMENTS] = {-1, -1, -1, -1};
+    ErrMessage_t err = readHeader(&ld, &count, read);
+    FreeStrList(ld.strList);
+    std::fclose(ld.fileIn);
+    if (err != ERR_NONE)
+        return err;
+    *nSegs = count;
+    std::memcpy(sizes, read, sizeof(int32_t) * static_cast<size_t>(count));
+    return ERR_NONE;
 }

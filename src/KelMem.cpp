@@ -40,6 +40,12 @@ namespace {
 // Opens and closes every report.
 const char* const kFrameLine = "+--------------------------------------------------\n";
 
+// Writes a fixed text to the manager's output.
+void put(KelMM* kmm, const char* text)
+{
+    KO_Puts(kmm->out, text);
+}
+
 // True when {pos, len} is a non-negative area that ends inside memory.
 bool areaInMemory(const KelMM* kmm, int32_t pos, int32_t len)
 {
@@ -191,6 +197,7 @@ KelMM* KMM_Create(int32_t memSize)
         return nullptr;
     }
     kmm->memSize = memSize;
+    kmm->out = nullptr;
     return kmm;
 }
 
@@ -339,8 +346,7 @@ ErrMessage_t KMM_StoreInteger(KelMM* kmm, int32_t process, int32_t addr, uint32_
     ErrMessage_t err = findStoreCell(kmm, process, addr, &cell);
     if (err != ERR_NONE)
         return err;
-    cell->integer.type = DATA_INTEGER;
-    cell->integer.value = val;
+    kmm_SetInteger(cell, val);
     return ERR_NONE;
 }
 
@@ -353,9 +359,7 @@ ErrMessage_t KMM_StoreString(KelMM* kmm, int32_t process, int32_t addr, const ch
     ErrMessage_t err = findStoreCell(kmm, process, addr, &cell);
     if (err != ERR_NONE)
         return err;
-    cell->string.type = DATA_STRING;
-    std::memset(cell->string.value, 0, sizeof cell->string.value);
-    std::memcpy(cell->string.value, str, std::strlen(str));
+    kmm_SetString(cell, str, std::strlen(str));
     return ERR_NONE;
 }
 
@@ -367,26 +371,38 @@ void KMM_PrintMem(KelMM* kmm, int32_t addr)
     const DataType_e tag = cellTag(cell);
     if (tag == DATA_ERROR)
         return;
-    std::printf("|  %3d ", addr);
+    put(kmm, "|  ");
+    KO_Int(kmm->out, addr, 3);
+    put(kmm, " ");
     const char* name = nullptr;
     switch (tag) {
     case DATA_INTEGER:
-        std::printf("%d\n", static_cast<int32_t>(cell.integer.value));
+        // Stored unsigned, printed signed.
+        KO_Int(kmm->out, static_cast<int32_t>(cell.integer.value), 0);
+        put(kmm, "\n");
         return;
-    case DATA_STRING:
-        std::printf("%.*s\n", KMM_STRING_MAX, cell.string.value);
+    case DATA_STRING: {
+        const void* nul = std::memchr(cell.string.value, '\0', KMM_STRING_MAX);
+        size_t len = nul ? static_cast<size_t>(static_cast<const char*>(nul) - cell.string.value)
+                         : static_cast<size_t>(KMM_STRING_MAX);
+        KO_Write(kmm->out, cell.string.value, len);
+        put(kmm, "\n");
         return;
+    }
     case DATA_INSTRUCTION:
         name = instructionName(cell.instruction.value);
         break;
     default:
         break;
     }
-    if (name)
-        std::printf("%s\n", name);
-    else
-        std::printf("Unknown mem type %d, please tell the kelmem maintainers how this came about\n",
-                    static_cast<int32_t>(tag));
+    if (name) {
+        put(kmm, name);
+        put(kmm, "\n");
+        return;
+    }
+    put(kmm, "Unknown mem type ");
+    KO_Int(kmm->out, static_cast<int32_t>(tag), 0);
+    put(kmm, ", please tell the kelmem maintainers how this came about\n");
 }
 
 ErrMessage_t KMM_PrintProcessTable(KelMM* kmm, int32_t process)
@@ -396,25 +412,32 @@ ErrMessage_t KMM_PrintProcessTable(KelMM* kmm, int32_t process)
     // Process 0 may always look at the table; others only while they exist.
     if (process != 0 && !kmm->processList[process])
         return ERR_NOPROCESS;
-    std::printf("%s", kFrameLine);
-    std::printf("| Process Table:\n");
-    std::printf("|  PID #SEG SEG1 LEN1 SEG2 LEN2 SEG3 LEN3 SEG4 LEN4\n");
-    std::printf("|  --- ---- ---- ---- ---- ---- ---- ---- ---- ----\n");
+    put(kmm, kFrameLine);
+    put(kmm, "| Process Table:\n");
+    put(kmm, "|  PID #SEG SEG1 LEN1 SEG2 LEN2 SEG3 LEN3 SEG4 LEN4\n");
+    put(kmm, "|  --- ---- ---- ---- ---- ---- ---- ---- ---- ----\n");
     for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
         const Process* p = kmm->processList[id];
         if (!p)
             continue;
         const SegList* head = KMM_SeekSegListHead(p->segments);
         int32_t shown = 0;
-        for (const SegList* s = head; s && shown < 4; s = s->next)
+        for (const SegList* s = head; s && shown < KMM_MAX_SEGMENTS; s = s->next)
             shown++;
-        std::printf("|   P%1d    %1d", id, shown);
+        put(kmm, "|   P");
+        KO_Int(kmm->out, id, 1);
+        put(kmm, "    ");
+        KO_Int(kmm->out, shown, 1);
         const SegList* s = head;
-        for (int32_t i = 0; i < shown; i++, s = s->next)
-            std::printf(" %4d %4d", s->seg.pos, s->seg.len);
-        std::printf("\n");
+        for (int32_t i = 0; i < shown; i++, s = s->next) {
+            put(kmm, " ");
+            KO_Int(kmm->out, s->seg.pos, 4);
+            put(kmm, " ");
+            KO_Int(kmm->out, s->seg.len, 4);
+        }
+        put(kmm, "\n");
     }
-    std::printf("%s", kFrameLine);
+    put(kmm, kFrameLine);
     return ERR_NONE;
 }
 
@@ -425,10 +448,10 @@ ErrMessage_t KMM_PrintProcessMemory(KelMM* kmm, int32_t process)
     const Process* p = kmm->processList[process];
     if (!p)
         return ERR_NOPROCESS;
-    std::printf("%s", kFrameLine);
-    std::printf("| Memory Contents:\n");
+    put(kmm, kFrameLine);
+    put(kmm, "| Memory Contents:\n");
     printListCells(kmm, KMM_SeekSegListHead(p->segments));
-    std::printf("%s", kFrameLine);
+    put(kmm, kFrameLine);
     return ERR_NONE;
 }
 
@@ -451,10 +474,31 @@ ErrMessage_t KMM_PrintAllMemory(KelMM* kmm)
         all = KMM_SeekSegListHead(KMM_AppendSegList(all, copy));
     }
     all = KMM_SortSegList(all);
-    std::printf("%s", kFrameLine);
-    std::printf("| Memory Contents:\n");
+    put(kmm, kFrameLine);
+    put(kmm, "| Memory Contents:\n");
     printListCells(kmm, all);
     KMM_FreeSegList(all);
-    std::printf("%s", kFrameLine);
+    put(kmm, kFrameLine);
     return ERR_NONE;
+}
+
+void kmm_SetInteger(KelMem* cell, uint32_t value)
+{
+    std::memset(cell, 0, sizeof *cell);
+    cell->integer.type = DATA_INTEGER;
+    cell->integer.value = value;
+}
+
+void kmm_SetInstruction(KelMem* cell, InstructionType_e value)
+{
+    std::memset(cell, 0, sizeof *cell);
+    cell->instruction.type = DATA_INSTRUCTION;
+    cell->instruction.value = value;
+}
+
+void kmm_SetString(KelMem* cell, const char* text, size_t len)
+{
+    std::memset(cell, 0, sizeof *cell);
+    cell->string.type = DATA_STRING;
+    std::memcpy(cell->string.value, text, len);
 }

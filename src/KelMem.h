@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "KelMemType.h"
+#include "KelOut.h"
 #include "KelProcess.h"
 #include "KelSegment.h"
 #include "KelSegmentList.h"
@@ -37,11 +38,16 @@ struct KelMM {
     KelMem* mem;              // memSize cells; the cell at address i is mem[i]
     int32_t memSize;          // number of cells
     SegList* memFree;         // head of the free list, sorted by pos; nullptr when empty
+    KelOut* out;              // where reports and the run's text go; nullptr: standard output
 };
 
+// Cells of the machine that kelmem runs.
+constexpr int32_t KMM_MEMORY_CELLS = 1000;
+
 // Returns a new manager of memSize cells, all tagged DATA_MAGIC, with empty
-// slots and a free list of the one area {0, memSize}; nullptr when memSize is
-// below 1 or memory cannot be had (nothing is left allocated).
+// slots, a free list of the one area {0, memSize} and its text going to
+// standard output; nullptr when memSize is below 1 or memory cannot be had
+// (nothing is left allocated).
 KelMM* KMM_Create(int32_t memSize);
 
 // Reserves the area {pos, size} unless it runs past the last cell or meets a

@@ -13,6 +13,9 @@ constexpr int32_t KMM_PROCESS_SLOTS = 10;
 // Characters a string cell holds, without its terminating NUL.
 constexpr int32_t KMM_STRING_MAX = 20;
 
+// Most segments a load file may declare, and columns of the process table.
+constexpr int32_t KMM_MAX_SEGMENTS = 4;
+
 static_assert(sizeof(KelMem_String::value) == KMM_STRING_MAX + 1,
               "a string cell holds KMM_STRING_MAX characters and a NUL");
 static_assert(sizeof(KelMM::processList) / sizeof(KelMM::processList[0]) == KMM_PROCESS_SLOTS,
@@ -34,3 +37,10 @@ inline Process* kmm_Process(const KelMM* kmm, int32_t id)
 {
     return kmm && kmm_IsSlot(id) ? kmm->processList[id] : nullptr;
 }
+
+// The one encoding of a value in a cell: tag and value, the rest of the
+// cell's bytes cleared so that a string is always NUL-terminated.
+void kmm_SetInteger(KelMem* cell, uint32_t value);
+void kmm_SetInstruction(KelMem* cell, InstructionType_e value);
+// Stores the first len characters of text; len is at most KMM_STRING_MAX.
+void kmm_SetString(KelMem* cell, const char* text, size_t len);

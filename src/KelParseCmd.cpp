@@ -32,31 +32,22 @@ const char* const* const Arguments[] = {ArgType_Process, ArgType_Command, ArgTyp
 
 namespace {
 
-// The runner's line buffer: at most 159 characters are read at a time.
-constexpr int32_t kLineBuffer = 160;
-
-// One script line after the head checks: its tokens and what they gave.
+// A script line's tokens.
 struct Line {
     char** tok;
     int32_t n;
-    uint32_t process;
-    CommandType_e command;
 };
 
-int32_t countTokens(char** list)
+// The line's number right-aligned in four columns, then its tokens separated
+// by single blanks. Without a manager the echo goes to standard output.
+void echo(KelOut* out, char** list, int32_t line)
 {
-    int32_t n = 0;
-    while (list[n])
-        n++;
-    return n;
-}
-
-void echo(char** list, int32_t line)
-{
-    std::printf("%4d %s", line, list[0]);
-    for (int32_t i = 1; list[i]; i++)
-        std::printf(" %s", list[i]);
-    std::printf("\n");
+    KO_Int(out, line, 4);
+    for (int32_t i = 0; list[i]; i++) {
+        KO_Write(out, " ", 1);
+        KO_Puts(out, list[i]);
+    }
+    KO_Write(out, "\n", 1);
 }
 
 // Token i is of the given type and converts into *out.
@@ -65,71 +56,76 @@ bool readArg(const Line& ln, int32_t i, ArgType_e type, void* out)
     return DetermineType(ln.tok[i], Arguments) == type && ReadFromType(type, ln.tok[i], out) == 0;
 }
 
-// The address of token 3, below memSize (compared unsigned).
-bool readAddress(const Line& ln, const KelMM* kmm, uint32_t* addr)
+// The address of the line's third token (index 2), below memSize, compared
+// unsigned.
+bool readAddress(const Line& ln, const KelMM* kmm, int32_t* addr)
 {
-    return readArg(ln, 2, TYPE_ADDRESS, addr) && *addr < static_cast<uint32_t>(kmm->memSize);
+    uint32_t value = 0;
+    if (!readArg(ln, 2, TYPE_ADDRESS, &value) || value >= static_cast<uint32_t>(kmm->memSize))
+        return false;
+    *addr = static_cast<int32_t>(value);
+    return true;
 }
 
 // The process token and the command keyword.
-bool checkHead(Line* ln)
+bool readHead(const Line& ln, KelCommand* cmd)
 {
-    if (ln->n < 2 || !readArg(*ln, 0, TYPE_PROCESS, &ln->process) ||
-        ln->process >= static_cast<uint32_t>(KMM_PROCESS_SLOTS))
+    uint32_t process = 0;
+    if (ln.n < 2 || !readArg(ln, 0, TYPE_PROCESS, &process) ||
+        process >= static_cast<uint32_t>(KMM_PROCESS_SLOTS))
         return false;
-    if (DetermineType(ln->tok[1], Arguments) != TYPE_COMMAND)
+    if (DetermineType(ln.tok[1], Arguments) != TYPE_COMMAND)
         return false;
-    ln->command = static_cast<CommandType_e>(DetermineSubType(TYPE_COMMAND, ln->tok[1], Arguments));
-    return ln->command != COMMAND_ERROR;
+    cmd->process = static_cast<int32_t>(process);
+    cmd->command = static_cast<CommandType_e>(DetermineSubType(TYPE_COMMAND, ln.tok[1], Arguments));
+    return cmd->command != COMMAND_ERROR;
 }
 
-ErrMessage_t runLoadFile(const Line& ln, KelMM* kmm)
+// The value of a STORE: an integer token, or a string of at most 20 characters.
+bool readValue(const Line& ln, KelCommand* cmd)
 {
-    uint32_t addr = 0;
-    char name[KMM_STRING_MAX + 1];
-    if (ln.n != 4 || !readArg(ln, 2, TYPE_ADDRESS, &addr) || !readArg(ln, 3, TYPE_STRING, name) ||
-        addr >= static_cast<uint32_t>(kmm->memSize))
-        return ERR_INVALIDINPUT;
-    return KelMM_Load(kmm, static_cast<int32_t>(ln.process), name, static_cast<int32_t>(addr));
-}
-
-ErrMessage_t runStore(const Line& ln, KelMM* kmm)
-{
-    uint32_t addr = 0;
-    if (ln.n != 4 || !readAddress(ln, kmm, &addr))
-        return ERR_INVALIDINPUT;
-    auto process = static_cast<int32_t>(ln.process);
-    uint32_t val = 0;
     if (DetermineType(ln.tok[3], Arguments) == TYPE_INTEGER) {
-        if (ReadFromType(TYPE_INTEGER, ln.tok[3], &val) != 0)
-            return ERR_INVALIDINPUT;
-        return KMM_StoreInteger(kmm, process, static_cast<int32_t>(addr), val);
+        cmd->valueType = TYPE_INTEGER;
+        return ReadFromType(TYPE_INTEGER, ln.tok[3], &cmd->value) == 0;
     }
-    char text[KMM_STRING_MAX + 1];
-    if (!readArg(ln, 3, TYPE_STRING, text))
-        return ERR_INVALIDINPUT;
-    return KMM_StoreString(kmm, process, static_cast<int32_t>(addr), text);
+    cmd->valueType = TYPE_STRING;
+    return readArg(ln, 3, TYPE_STRING, cmd->text);
 }
 
-// Carries out a line whose head passed its checks.
-ErrMessage_t runCommand(const Line& ln, KelMM* kmm)
+// The arguments of the command, checked by the command table's rows.
+bool readArguments(const Line& ln, const KelMM* kmm, KelCommand* cmd)
 {
-    auto process = static_cast<int32_t>(ln.process);
-    switch (ln.command) {
+    switch (cmd->command) {
     case COMMAND_LOADFILE:
-        return runLoadFile(ln, kmm);
+        return ln.n == 4 && readAddress(ln, kmm, &cmd->addr) &&
+               readArg(ln, 3, TYPE_STRING, cmd->text);
     case COMMAND_STORE:
-        return runStore(ln, kmm);
+        return ln.n == 4 && readAddress(ln, kmm, &cmd->addr) && readValue(ln, cmd);
+    case COMMAND_END:
+        return true;
+    default:
+        return ln.n == 2;
+    }
+}
+
+// Carries out a command that passed the grammar.
+ErrMessage_t runCommand(const KelCommand& cmd, KelMM* kmm)
+{
+    switch (cmd.command) {
+    case COMMAND_LOADFILE:
+        return KelMM_Load(kmm, cmd.process, cmd.text, cmd.addr);
+    case COMMAND_STORE:
+        if (cmd.valueType == TYPE_INTEGER)
+            return KMM_StoreInteger(kmm, cmd.process, cmd.addr, cmd.value);
+        return KMM_StoreString(kmm, cmd.process, cmd.addr, cmd.text);
     case COMMAND_PRINTPROCESSTABLE:
-        return ln.n == 2 ? KMM_PrintProcessTable(kmm, process) : ERR_INVALIDINPUT;
+        return KMM_PrintProcessTable(kmm, cmd.process);
     case COMMAND_PRINTPROCESSMEMORY:
-        return ln.n == 2 ? KMM_PrintProcessMemory(kmm, process) : ERR_INVALIDINPUT;
+        return KMM_PrintProcessMemory(kmm, cmd.process);
     case COMMAND_TERMINATEPROCESS:
-        return ln.n == 2 ? KMM_TerminateProcess(kmm, process) : ERR_INVALIDINPUT;
+        return KMM_TerminateProcess(kmm, cmd.process);
     case COMMAND_PRINTALLMEMORY:
-        if (ln.n != 2)
-            return ERR_INVALIDINPUT;
-        return process == 0 ? KMM_PrintAllMemory(kmm) : ERR_NOPRIVILEGE;
+        return cmd.process == 0 ? KMM_PrintAllMemory(kmm) : ERR_NOPRIVILEGE;
     case COMMAND_END:
         return ERR_PARSEEND;
     default:
@@ -137,14 +133,65 @@ ErrMessage_t runCommand(const Line& ln, KelMM* kmm)
     }
 }
 
-void reportError(ErrMessage_t error)
+// KMM_ParseLine; *cmd receives the command, COMMAND_ERROR when the line did
+// not pass the grammar.
+ErrMessage_t parseLine(const char* strIn, KelMM* kmm, int32_t line, KelCommand* cmd)
+{
+    *cmd = KelCommand{};
+    cmd->command = COMMAND_ERROR;
+    cmd->valueType = TYPE_ERROR;
+    char** list = Explode(strIn);
+    if (!list)
+        return ERR_UNKNOWN;
+    echo(kmm ? kmm->out : nullptr, list, line);
+    const Line ln = {list, CountStrList(list)};
+    ErrMessage_t result = ERR_INVALIDINPUT;
+    if (!kmm)
+        result = ERR_UNKNOWN;
+    else if (readHead(ln, cmd) && readArguments(ln, kmm, cmd))
+        result = runCommand(*cmd, kmm);
+    else
+        cmd->command = COMMAND_ERROR;
+    FreeStrList(list);
+    return result;
+}
+
+void reportError(KelOut* out, ErrMessage_t error)
 {
     if (error == ERR_NONE)
         return;
+    KO_Puts(out, "******* ERROR: ");
     if (error >= ERR_INVALIDINPUT && error < ERR_NONE)
-        std::printf("******* ERROR: %s\n", ErrMessages[error]);
+        KO_Puts(out, ErrMessages[error]);
     else
-        std::printf("******* ERROR: Unknown error.\n");
+        KO_Puts(out, "Unknown error.");
+    KO_Write(out, "\n", 1);
+}
+
+void tell(const KelObserver* obs, const KelEvent& ev)
+{
+    if (obs && obs->seen)
+        obs->seen(obs->ctx, &ev);
+}
+
+// Writes "---------------<what> <file><dashes>\n" and tells the observer.
+void banner(KelMM* kmm, const char* what, const char* file, const char* dashes,
+            const KelObserver* obs)
+{
+    KO_Puts(kmm->out, "---------------");
+    KO_Puts(kmm->out, what);
+    KO_Puts(kmm->out, " ");
+    KO_Puts(kmm->out, file);
+    KO_Puts(kmm->out, dashes);
+    tell(obs, KelEvent{EVENT_BANNER, file, 0, nullptr, ERR_NONE, nullptr});
+}
+
+void bannerResult(KelMM* kmm, const char* file, int32_t result, const KelObserver* obs)
+{
+    if (result >= 0)
+        banner(kmm, "Parsed", file, "-------------------------\n", obs);
+    else
+        banner(kmm, "Couldn't parse", file, "-----------------\n", obs);
 }
 
 } // namespace
@@ -180,30 +227,26 @@ int32_t ReadFromType(ArgType_e type, const char* str, void* buffer)
 
 ErrMessage_t KMM_ParseLine(const char* strIn, KelMM* kmm, int32_t line)
 {
-    char** list = Explode(strIn);
-    if (!list)
-        return ERR_UNKNOWN;
-    echo(list, line);
-    Line ln = {list, countTokens(list), 0, COMMAND_ERROR};
-    ErrMessage_t result = ERR_INVALIDINPUT;
-    if (!kmm)
-        result = ERR_UNKNOWN;
-    else if (checkHead(&ln))
-        result = runCommand(ln, kmm);
-    FreeStrList(list);
-    return result;
+    KelCommand cmd;
+    return parseLine(strIn, kmm, line, &cmd);
 }
 
 int32_t KMM_ParseFile(const char* fname, KelMM* kmm)
 {
-    char buf[kLineBuffer] = {};
+    return KMM_RunFile(fname, kmm, nullptr);
+}
+
+int32_t KMM_RunFile(const char* fname, KelMM* kmm, const KelObserver* obs)
+{
+    char buf[KMM_LINE_BUFFER] = {};
     int32_t line = 0;
     std::FILE* fp = fname ? std::fopen(fname, "r") : nullptr;
     if (!fp)
         return -1;
+    KelOut* out = kmm ? kmm->out : nullptr;
     for (;;) {
         buf[0] = '\0';
-        if (!std::fgets(buf, kLineBuffer, fp) && std::ferror(fp)) {
+        if (!std::fgets(buf, KMM_LINE_BUFFER, fp) && std::ferror(fp)) {
             // A read that fails short of the end (a directory, an I/O error)
             // ends the file; retrying would loop for ever.
             std::fclose(fp);
@@ -213,12 +256,30 @@ int32_t KMM_ParseFile(const char* fname, KelMM* kmm)
         if (std::strlen(buf) >= 2) {
             if (line < INT32_MAX)
                 line++;
-            error = KMM_ParseLine(buf, kmm, line);
+            KelCommand cmd;
+            error = parseLine(buf, kmm, line, &cmd);
+            reportError(out, error);
+            tell(obs, KelEvent{EVENT_LINE, fname, line, buf, error,
+                               cmd.command == COMMAND_ERROR ? nullptr : &cmd});
         }
-        reportError(error);
         if (error == ERR_PARSEEND || std::feof(fp)) {
             std::fclose(fp);
             return error == ERR_PARSEEND ? -1 : 0;
         }
+    }
+}
+
+void KMM_RunFiles(KelMM* kmm, int32_t nfiles, const char* const* files, const KelObserver* obs)
+{
+    if (!kmm || !files)
+        return;
+    if (nfiles == 1) {
+        if (KMM_RunFile(files[0], kmm, obs) < 0)
+            bannerResult(kmm, files[0], -1, obs);
+        return;
+    }
+    for (int32_t i = 0; i < nfiles; i++) {
+        banner(kmm, "Parsing", files[i], "------------------------\n", obs);
+        bannerResult(kmm, files[i], KMM_RunFile(files[i], kmm, obs), obs);
     }
 }

@@ -53,3 +53,53 @@ ErrMessage_t KMM_ParseLine(const char* strIn, KelMM* kmm, int32_t line);
 // each failed command. Returns 0 when the file was read to its end, -1 when
 // it cannot be opened or read or when END stopped it.
 int32_t KMM_ParseFile(const char* fname, KelMM* kmm);
+
+// The line buffer of the script runner: a line is read at most 159
+// characters at a time.
+constexpr int32_t KMM_LINE_BUFFER = 160;
+
+// A line's command and its arguments, as read by the grammar.
+struct KelCommand {
+    CommandType_e command;
+    int32_t process;     // 0 to 9
+    int32_t addr;        // LoadFile, STORE: below the manager's memSize
+    ArgType_e valueType; // STORE: TYPE_INTEGER or TYPE_STRING; else TYPE_ERROR
+    uint32_t value;      // STORE of an integer
+    char text[21];       // STORE of a string, or LoadFile's file name: up to 20 characters
+};
+
+enum KelEventKind_e : int32_t {
+    EVENT_BANNER, // a banner line around a script
+    EVENT_LINE    // a line that reached the interpreter
+};
+
+// What a run tells its observer, once the text of the event has been
+// written to the manager's output.
+struct KelEvent {
+    KelEventKind_e kind;
+    const char* file;   // the script's name as given
+    int32_t line;       // EVENT_LINE: the number the line was given; else 0
+    const char* text;   // EVENT_LINE: the line as read, its line feed included; else nullptr
+    ErrMessage_t error; // EVENT_LINE: the line's result; else ERR_NONE
+    // EVENT_LINE: the command carried out, or nullptr when the line broke the
+    // grammar; valid during the call only.
+    const KelCommand* command;
+};
+
+// An observer of a run: seen(ctx, event) is called for each event, in order.
+// Observers only look; the run goes on whatever they do.
+struct KelObserver {
+    void (*seen)(void* ctx, const KelEvent* event);
+    void* ctx;
+};
+
+// KMM_ParseFile, telling obs (unless nullptr) of every line that reaches the
+// interpreter.
+int32_t KMM_RunFile(const char* fname, KelMM* kmm, const KelObserver* obs);
+
+// Runs the nfiles scripts in order against kmm, as kelmem does: with more
+// than one, each is framed by its "Parsing" and "Parsed" or "Couldn't parse"
+// banner lines; with one, only a "Couldn't parse" banner is written, when the
+// script could not be read or END stopped it. obs, unless nullptr, is told of
+// every banner and line.
+void KMM_RunFiles(KelMM* kmm, int32_t nfiles, const char* const* files, const KelObserver* obs);

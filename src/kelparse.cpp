@@ -8,6 +8,7 @@
 #include "kelparse.h"
 
 #include <cctype>
+#include <charconv>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -119,6 +120,25 @@ void FreeStrList(char** strList)
     for (char** p = strList; *p; p++)
         std::free(*p);
     std::free(strList);
+}
+
+int32_t CountStrList(char* const* strList)
+{
+    int32_t n = 0;
+    while (strList && strList[n])
+        n++;
+    return n;
+}
+
+int32_t ReadDecimal(const char* digits, uint32_t max, uint32_t* out)
+{
+    const char* end = digits + std::strlen(digits);
+    uint32_t value = 0;
+    auto res = std::from_chars(digits, end, value);
+    if (res.ec != std::errc() || res.ptr != end || value > max)
+        return -1;
+    *out = value;
+    return 0;
 }
 
 int32_t CompareType(const char* str, const char* typestr)

@@ -26,6 +26,14 @@ void* AllocateArray(void* in, int32_t size, int32_t num);
 // Releases every string up to the first nullptr, then the array. Ignores nullptr.
 void FreeStrList(char** strList);
 
+// Number of strings before the terminator; 0 for nullptr.
+int32_t CountStrList(char* const* strList);
+
+// Converts digits, a run of decimal digits and nothing else, into *out.
+// Returns 0, or -1 when the run is empty, holds anything else or exceeds max;
+// *out is then untouched.
+int32_t ReadDecimal(const char* digits, uint32_t max, uint32_t* out);
+
 // 0 when the whole token str matches the pattern typestr, else -1.
 int32_t CompareType(const char* str, const char* typestr);
 

@@ -15,22 +15,11 @@ int main(int argc, char** argv)
     // Lives until the program ends and is never released; held in a static
     // so that leak checkers see it as still reachable at exit.
     static KelMM* kmm = nullptr;
-    kmm = KMM_Create(1000);
+    kmm = KMM_Create(KMM_MEMORY_CELLS);
     if (!kmm) {
         std::printf("Couldn't create KelMM\n");
         return -1;
     }
-    if (argc == 2) {
-        if (KMM_ParseFile(argv[1], kmm) < 0)
-            std::printf("---------------Couldn't parse %s-----------------\n", argv[1]);
-        return 0;
-    }
-    for (int i = 1; i < argc; i++) {
-        std::printf("---------------Parsing %s------------------------\n", argv[i]);
-        if (KMM_ParseFile(argv[i], kmm) >= 0)
-            std::printf("---------------Parsed %s-------------------------\n", argv[i]);
-        else
-            std::printf("---------------Couldn't parse %s-----------------\n", argv[i]);
-    }
+    KMM_RunFiles(kmm, argc - 1, argv + 1, nullptr);
     return 0;
 }
