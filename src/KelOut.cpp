@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "KelAlloc.h"
+
 namespace {
 
 // Makes room for n more bytes in the kept text; false when memory ran out.
@@ -18,7 +20,7 @@ bool reserve(KelOut* out, size_t n)
     size_t cap = out->cap ? out->cap : 4096;
     while (cap - out->len < n)
         cap *= 2;
-    auto* grown = static_cast<char*>(std::realloc(out->buf, cap));
+    auto* grown = static_cast<char*>(kel_Realloc(out->buf, cap));
     if (!grown)
         return false;
     out->buf = grown;

@@ -37,22 +37,25 @@
 
 namespace {
 
-// What a step may work on: the manager, and the lists of the list scenario.
+// What a step may work on: the manager, the lists of the list scenario, and
+// the text kept by a manager that writes to memory.
 struct World {
     KelMM* kmm = nullptr;
     SegList* list[2] = {nullptr, nullptr};
+    KelOut text = {nullptr, nullptr, 0, 0, 0};
 };
 
+// An operation; returns its result code and may print.
 using StepFn = std::function<int32_t(World&)>;
 
-// A script file's lines, or the operations of a unit scenario. ERR_PARSEEND
-// ends the group, as END ends a script file.
-using Group = std::vector<StepFn>;
-
+// The steps run in order; then, when there are any, the scripts run as
+// kelmem runs them, each of their lines and banners checked on its own.
 struct Scenario {
     std::string name;
     std::string dir; // working folder while it runs; "" keeps the current one
-    std::vector<Group> groups;
+    std::vector<StepFn> steps;
+    std::vector<std::string> scripts;
+    std::string expected; // what the plain run prints in all; "" unchecked
 };
 
 // ---------------------------------------------------------------- state
@@ -197,10 +200,13 @@ struct Capture {
 
 // ---------------------------------------------------------------- running
 
-// What the plain run saw at each step, in order.
+const char* const kErrorLine = "******* ERROR: Unknown error.\n";
+
+// What the plain run saw at the end of each unit: a step, or a script line
+// or banner.
 struct Record {
     int32_t code;
-    int64_t made; // requests made before the step
+    int64_t made; // requests made since the run began
     std::string out;
     std::string after;
 };
@@ -216,60 +222,128 @@ void release(World& w)
         KMM_FreeSegList(l);
         l = nullptr;
     }
+    KO_Free(&w.text);
 }
 
-// Runs the scenario; with `ref` empty it records every step into it, else
-// it checks the steps against it. Appends every breach to `errs`.
-void run(const Scenario& sc, std::vector<Record>& ref, std::vector<std::string>& errs)
-{
-    const bool recording = ref.empty();
+// One run of a scenario. With `ref` empty it records every unit into it;
+// else it checks the unit that meets the refusal against the plain run, and
+// the manager's soundness after every unit.
+struct Runner {
+    const Scenario& sc;
+    std::vector<Record>& ref;
+    std::vector<std::string>& errs;
+    const bool recording;
     const KelAllocFaults plan = kel_allocFaults;
     World w;
-    size_t k = 0;
-    bool met = false; // a refusal has been met
-    auto fail = [&](const std::string& what) {
-        errs.push_back(sc.name + " N=" + std::to_string(plan.failAt) +
-                       (plan.persist ? " onwards" : " once") + " step " + std::to_string(k) + ": " +
-                       what);
-    };
-    for (const Group& g : sc.groups) {
-        for (const StepFn& step : g) {
-            // Until the refusal every step repeats the plain run, so the
-            // step that meets it is known beforehand.
-            const bool watched = !recording && !met && k < ref.size() &&
-                                 plan.failAt > ref[k].made &&
-                                 (k + 1 == ref.size() || plan.failAt <= ref[k + 1].made);
-            std::string before = watched ? describe(w) : "";
-            const int64_t made = kel_allocFaults.made;
-            Capture::reset();
-            int32_t code = step(w);
-            if (recording) {
-                ref.push_back({code, made, Capture::text(), describe(w)});
-            } else if (watched && kel_allocFaults.refused > 0) {
-                met = true;
-                const Record& r = ref[k];
-                std::string out = Capture::text();
-                std::string now = describe(w);
-                bool completed = code == r.code && out == r.out && now == r.after;
-                bool refused = code == ERR_UNKNOWN && now == before &&
-                               (out.empty() || out == r.out.substr(0, r.out.find('\n') + 1));
-                if (!completed && !refused)
-                    fail("neither completed nor refused cleanly: code " + std::to_string(code) +
-                         " (plain run " + std::to_string(r.code) + ")\n--- output\n" + out +
-                         "--- state before\n" + before + "--- state after\n" + now +
-                         "--- plain run after\n" + r.after);
-            }
-            std::string bad = checkManager(w.kmm);
-            if (!bad.empty())
-                fail(bad);
-            k++;
-            if (code == ERR_PARSEEND || (k == 1 && code != ERR_NONE))
-                break;
-        }
-        if (k == 1 && !w.kmm && !w.list[0])
-            break;
+    size_t k = 0;       // units done
+    bool met = false;   // the refusal has been met
+    std::string before; // the state before the unit that meets the refusal
+    std::string whole;  // everything the plain run printed
+
+    Runner(const Scenario& s, std::vector<Record>& r, std::vector<std::string>& e)
+        : sc(s), ref(r), errs(e), recording(r.empty())
+    {
+        prepare();
     }
-    release(w);
+
+    void fail(const std::string& what)
+    {
+        errs.push_back(sc.name + " N=" + std::to_string(plan.failAt) +
+                       (plan.persist ? " onwards" : " once") + " unit " + std::to_string(k) + ": " +
+                       what);
+    }
+
+    // Until the refusal every unit repeats the plain run, so the unit that
+    // meets it is known beforehand; its starting state is kept.
+    void prepare()
+    {
+        const int64_t from = k > 0 && k <= ref.size() ? ref[k - 1].made : 0;
+        if (!recording && !met && k < ref.size() && plan.failAt > from &&
+            plan.failAt <= ref[k].made)
+            before = describe(w);
+    }
+
+    // A refused unit reports ERR_UNKNOWN, changes nothing and prints at most
+    // its echo; a script line adds the error line. A completed one does what
+    // the plain run did; text it could not keep in memory is flagged.
+    void check(int32_t code, bool scriptLine, const std::string& out)
+    {
+        const Record& r = ref[k];
+        const std::string now = describe(w);
+        const std::string echo = r.out.substr(0, r.out.find('\n') + 1);
+        const std::string tail = scriptLine ? kErrorLine : "";
+        bool completed = code == r.code && now == r.after && (out == r.out || w.text.failed);
+        bool refused = code == ERR_UNKNOWN && now == before &&
+                       (out == tail || (!echo.empty() && out == echo + tail));
+        if (!completed && !refused)
+            fail("neither completed nor refused cleanly: code " + std::to_string(code) +
+                 " (plain run " + std::to_string(r.code) + ")\n--- output\n" + out +
+                 "--- plain run output\n" + r.out + "--- state before\n" + before +
+                 "--- state after\n" + now + "--- plain run after\n" + r.after);
+    }
+
+    void unitDone(int32_t code, bool scriptLine)
+    {
+        std::string out = Capture::text();
+        Capture::reset();
+        if (recording) {
+            ref.push_back({code, kel_allocFaults.made, out, describe(w)});
+            whole += out;
+        } else if (!met && kel_allocFaults.refused > 0) {
+            met = true;
+            if (k < ref.size())
+                check(code, scriptLine, out);
+            else
+                fail("the plain run had no such unit");
+        }
+        std::string bad = checkManager(w.kmm);
+        if (!bad.empty())
+            fail(bad);
+        k++;
+        prepare();
+    }
+};
+
+void seen(void* ctx, const KelEvent* e)
+{
+    const bool line = e->kind == EVENT_LINE;
+    static_cast<Runner*>(ctx)->unitDone(line ? e->error : ERR_NONE, line);
+}
+
+// Runs the scenario once; returns everything a recording run printed.
+std::string run(const Scenario& sc, std::vector<Record>& ref, std::vector<std::string>& errs)
+{
+    Runner r(sc, ref, errs);
+    Capture::reset();
+    for (size_t i = 0; i < sc.steps.size(); i++) {
+        int32_t code = sc.steps[i](r.w);
+        r.unitDone(code, false);
+        if (i == 0 && code != ERR_NONE) {
+            release(r.w); // nothing to go on with; kelmem stops here too
+            return r.whole;
+        }
+    }
+    if (!sc.scripts.empty()) {
+        std::vector<const char*> files;
+        for (const std::string& f : sc.scripts)
+            files.push_back(f.c_str());
+        const KelObserver obs = {seen, &r};
+        KMM_RunFiles(r.w.kmm, static_cast<int32_t>(files.size()), files.data(), &obs);
+    }
+    release(r.w);
+    return r.whole;
+}
+
+std::string readFile(const std::string& path)
+{
+    std::string text;
+    std::FILE* fp = std::fopen(path.c_str(), "rb");
+    char buf[4096];
+    for (size_t got; fp && (got = std::fread(buf, 1, sizeof buf, fp)) > 0;)
+        text.append(buf, got);
+    if (fp)
+        std::fclose(fp);
+    return text;
 }
 
 // Runs sc plain, then with each request refused in turn; returns the breaches.
@@ -279,7 +353,9 @@ std::vector<std::string> sweep(const Scenario& sc, int64_t* requests)
     std::vector<std::string> errs;
     Capture capture;
     kel_allocFaults = {0, 0, false, 0};
-    run(sc, ref, errs);
+    std::string whole = run(sc, ref, errs);
+    if (!sc.expected.empty() && whole != readFile(sc.expected))
+        errs.push_back(sc.name + ": the plain run does not print " + sc.expected);
     const int64_t total = kel_allocFaults.made;
     for (int64_t n = 1; n <= total; n++) {
         for (bool persist : {false, true}) {
@@ -302,39 +378,11 @@ StepFn create()
     };
 }
 
-// The lines of a script file as the runner hands them over: reads of at
-// most 159 characters, those of two or more. An unreadable file gives none.
-Group scriptLines(const std::string& path)
-{
-    Group g;
-    struct stat st {};
-    std::FILE* fp = std::fopen(path.c_str(), "r");
-    if (!fp)
-        return g;
-    if (fstat(fileno(fp), &st) == 0 && S_ISREG(st.st_mode)) {
-        char buf[160];
-        int32_t line = 0;
-        while (std::fgets(buf, sizeof buf, fp)) {
-            if (std::strlen(buf) < 2)
-                continue;
-            std::string text = buf;
-            int32_t number = ++line;
-            g.push_back([text, number](World& w) -> int32_t {
-                return KMM_ParseLine(text.c_str(), w.kmm, number);
-            });
-        }
-    }
-    std::fclose(fp);
-    return g;
-}
-
+// kelmem run on the files of a folder: its manager, then the scripts.
 Scenario scriptScenario(const std::string& name, const std::string& dir,
-                        const std::vector<std::string>& args)
+                        const std::vector<std::string>& args, const std::string& expected)
 {
-    Scenario sc{name, dir, {{create()}}};
-    for (const std::string& a : args)
-        sc.groups.push_back(scriptLines(a[0] == '/' ? a : dir + "/" + a));
-    return sc;
+    return {name, dir, {create()}, args, expected};
 }
 
 std::vector<std::string> readArgs(const std::string& file)
@@ -385,7 +433,7 @@ StepFn addArea(int i, int32_t pos, int32_t len)
 // whether the area went in or out tells which happened.
 Scenario listScenario()
 {
-    Group g = {
+    std::vector<StepFn> g = {
         [](World& w) -> int32_t {
             w.list[0] = KMM_CreateSegList(0, 1000, nullptr, nullptr);
             return w.list[0] ? ERR_NONE : ERR_UNKNOWN;
@@ -402,7 +450,7 @@ Scenario listScenario()
         removeArea(1, 600, 5),
         addArea(1, 700, 1),
     };
-    return {"lists", "", {g}};
+    return {"lists", "", g, {}, ""};
 }
 
 // The manager's operations, each of which may need memory.
@@ -412,7 +460,7 @@ Scenario managerScenario()
     static const int32_t sizes2[] = {50, 5};
     static const int32_t sizes3[] = {40, 10};
     static const int32_t sizes4[] = {1, 2, 900, 3};
-    Group g = {
+    std::vector<StepFn> g = {
         create(),
         [](World& w) {
             return static_cast<int32_t>(KMM_AllocateProcessAt(w.kmm, 1, 100, 3, sizes1));
@@ -434,8 +482,17 @@ Scenario managerScenario()
         [](World& w) { return static_cast<int32_t>(KMM_AllocateProcess(w.kmm, 5, 3, sizes1)); },
         [](World& w) { return static_cast<int32_t>(KMM_TerminateProcess(w.kmm, 1)); },
         [](World& w) { return static_cast<int32_t>(KMM_PrintAllMemory(w.kmm)); },
+        // The text kept in memory, then handed on to standard output.
+        [](World& w) {
+            w.kmm->out = &w.text;
+            w.text.failed = 0;
+            int32_t code = KMM_ParseLine("P0 PrintProcessTable\n", w.kmm, 1);
+            std::fwrite(w.text.buf, 1, w.text.len, stdout);
+            w.text.len = 0;
+            return code;
+        },
     };
-    return {"manager", "", {g}};
+    return {"manager", "", g, {}, ""};
 }
 
 // The loader on its own: a file with a line longer than the first line
@@ -450,7 +507,7 @@ Scenario loaderScenario(const std::string& dir)
     f = std::fopen((dir + "/bad.txt").c_str(), "w");
     std::fprintf(f, "8585\n2\n1 2\nRUN\n#1 RUN\n");
     std::fclose(f);
-    Group g = {
+    std::vector<StepFn> g = {
         create(),
         [](World& w) { return static_cast<int32_t>(KelMM_Load(w.kmm, 1, "prog.txt", 10)); },
         [](World& w) { return static_cast<int32_t>(KelMM_Load(w.kmm, 2, "bad.txt", 600)); },
@@ -463,13 +520,18 @@ Scenario loaderScenario(const std::string& dir)
             FreeStrList(list);
             return list && n == 1 ? ERR_NONE : ERR_UNKNOWN;
         },
+        [](World&) -> int32_t {
+            int32_t n = 0;
+            int32_t sizes[4] = {};
+            return static_cast<int32_t>(KelMM_ReadHeader("prog.txt", &n, sizes));
+        },
     };
-    return {"loader", dir, {g}};
+    return {"loader", dir, g, {}, ""};
 }
 
 Scenario tokenizerScenario()
 {
-    Group g = {[](World&) -> int32_t {
+    std::vector<StepFn> g = {[](World&) -> int32_t {
         std::string line = "one  two\tthree " + std::string(120, 'x') + " // four five";
         char** list = Explode(line.c_str());
         int32_t n = 0;
@@ -478,7 +540,7 @@ Scenario tokenizerScenario()
         FreeStrList(list);
         return n == 5 ? ERR_NONE : ERR_UNKNOWN;
     }};
-    return {"tokenizer", "", {g}};
+    return {"tokenizer", "", g, {}, ""};
 }
 
 // A scratch folder, removed with its files when the program ends.
@@ -505,9 +567,9 @@ std::vector<std::string> goldenCases()
     std::vector<std::string> names;
     DIR* d = opendir(KELMEM_CLI_DIR);
     for (dirent* e = d ? readdir(d) : nullptr; e; e = readdir(d)) {
+        // A case without scripts only shows the usage, made before any request.
         std::string n = e->d_name;
-        if (n[0] != '.' &&
-            access((std::string(KELMEM_CLI_DIR "/") + n + "/args").c_str(), R_OK) == 0)
+        if (n[0] != '.' && !readArgs(std::string(KELMEM_CLI_DIR "/") + n + "/args").empty())
             names.push_back(n);
     }
     if (d)
@@ -520,7 +582,8 @@ std::vector<std::string> goldenCases()
 Scenario scenarioNamed(const std::string& name)
 {
     if (name == "demo")
-        return scriptScenario(name, KELMEM_EXAMPLES_DIR, {"demo.txt"});
+        return scriptScenario(name, KELMEM_EXAMPLES_DIR, {"demo.txt"},
+                              KELMEM_EXAMPLES_DIR "/demo.out");
     if (name == "lists")
         return listScenario();
     if (name == "manager")
@@ -530,7 +593,7 @@ Scenario scenarioNamed(const std::string& name)
     if (name == "tokenizer")
         return tokenizerScenario();
     std::string dir = std::string(KELMEM_CLI_DIR "/") + name;
-    return scriptScenario(name, dir, readArgs(dir + "/args"));
+    return scriptScenario(name, dir, readArgs(dir + "/args"), dir + "/expected.out");
 }
 
 class AllocationFailure : public testing::TestWithParam<std::string> {};
