@@ -11,6 +11,11 @@
 #include <cstdlib>
 
 #ifdef KELMEM_ALLOC_FAULTS
+#include <charconv>
+#include <cstring>
+#endif
+
+#ifdef KELMEM_ALLOC_FAULTS
 struct KelAllocFaults {
     int64_t made;    // requests since the counter was last reset
     int64_t failAt;  // the first request refused, counted from 1; 0 refuses none
@@ -18,7 +23,18 @@ struct KelAllocFaults {
     int64_t refused; // requests refused since the last reset
 };
 
-inline KelAllocFaults kel_allocFaults = {0, 0, false, 0};
+// A program built on the faults core (kelmem_faults) takes its first
+// refused request from KELMEM_ALLOC_FAIL_AT; unset or not a number: none.
+inline int64_t kel_FailAtFromEnv()
+{
+    const char* text = std::getenv("KELMEM_ALLOC_FAIL_AT");
+    int64_t n = 0;
+    if (text)
+        std::from_chars(text, text + std::strlen(text), n);
+    return n;
+}
+
+inline KelAllocFaults kel_allocFaults = {0, kel_FailAtFromEnv(), false, 0};
 
 // Counts a request; true when it is to be refused.
 inline bool kel_AllocRefused()
@@ -30,25 +46,34 @@ inline bool kel_AllocRefused()
         f.refused++;
     return refuse;
 }
-#else
-constexpr bool kel_AllocRefused()
-{
-    return false;
-}
 #endif
 
+// Each wrapper has one body in both builds, so that coverage from the two
+// builds lines up.
 inline void* kel_Malloc(size_t bytes)
 {
-    return kel_AllocRefused() ? nullptr : std::malloc(bytes);
+#ifdef KELMEM_ALLOC_FAULTS
+    if (kel_AllocRefused())
+        return nullptr;
+#endif
+    return std::malloc(bytes);
 }
 
 inline void* kel_Calloc(size_t num, size_t bytes)
 {
-    return kel_AllocRefused() ? nullptr : std::calloc(num, bytes);
+#ifdef KELMEM_ALLOC_FAULTS
+    if (kel_AllocRefused())
+        return nullptr;
+#endif
+    return std::calloc(num, bytes);
 }
 
 // On nullptr the block is untouched and still the caller's, as with realloc.
 inline void* kel_Realloc(void* block, size_t bytes)
 {
-    return kel_AllocRefused() ? nullptr : std::realloc(block, bytes);
+#ifdef KELMEM_ALLOC_FAULTS
+    if (kel_AllocRefused())
+        return nullptr;
+#endif
+    return std::realloc(block, bytes);
 }

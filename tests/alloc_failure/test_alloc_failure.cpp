@@ -449,6 +449,21 @@ Scenario listScenario()
         },
         removeArea(1, 600, 5),
         addArea(1, 700, 1),
+        // Two overlapping areas: one cut splits both, so needs two nodes.
+        [](World& w) -> int32_t {
+            SegList* a = KMM_CreateSegList(0, 100, nullptr, nullptr);
+            SegList* b = a ? KMM_CreateSegList(10, 50, nullptr, nullptr) : nullptr;
+            if (!b) {
+                std::free(a);
+                return ERR_UNKNOWN;
+            }
+            KMM_FreeSegList(w.list[1]);
+            w.list[1] = KMM_SeekSegListHead(KMM_AppendSegList(a, b));
+            return ERR_NONE;
+        },
+        [](World& w) -> int32_t {
+            return KMM_CutAreaFromSegList(&w.list[1], 20, 5) == 0 ? ERR_NONE : ERR_UNKNOWN;
+        },
     };
     return {"lists", "", g, {}, ""};
 }
@@ -474,6 +489,7 @@ Scenario managerScenario()
         [](World& w) { return static_cast<int32_t>(KMM_PrintAllMemory(w.kmm)); },
         // Freed behind its owner's back, then the owner ends: the second
         // give-back of {0, 50} is refused as already free.
+        [](World& w) { return static_cast<int32_t>(KMM_FreeSegment(w.kmm, 110, 0)); },
         [](World& w) {
             ErrMessage_t err = KMM_FreeSegment(w.kmm, 0, 50);
             return static_cast<int32_t>(err == ERR_NONE ? KMM_TerminateProcess(w.kmm, 2) : err);
