@@ -13,8 +13,9 @@ int main(int argc, char** argv)
         return -1;
     }
     // Lives until the program ends and is never released; held in a static
-    // so that leak checkers see it as still reachable at exit.
-    static KelMM* kmm = nullptr;
+    // so that leak checkers see it as still reachable at exit. volatile keeps
+    // the compiler from dropping the store, which nothing reads back.
+    static KelMM* volatile kmm = nullptr;
     kmm = KMM_Create(KMM_MEMORY_CELLS);
     if (!kmm) {
         std::printf("Couldn't create KelMM\n");

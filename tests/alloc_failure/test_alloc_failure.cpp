@@ -1,12 +1,14 @@
 // Every heap request of the core refused in turn. Each scenario (a golden
-// script, the demo, or a unit scenario of the lists, the manager, the loader
-// and the tokenizer) is run once as it is, then again for every N with the
-// Nth request refused: once refusing that request alone, once refusing every
-// request from it on. The step that meets the refusal must either complete
-// exactly as in the plain run, or report ERR_UNKNOWN and leave everything as
-// it was; after every step the free list and the live segments cover every
-// cell exactly once. Leaks and memory errors are the sanitizer build's to
-// report.
+// case or an example, run as kelmem runs it, or a unit scenario of the lists,
+// the manager, the loader and the tokenizer) is run once as it is, then again
+// for every N with the Nth request refused: once refusing that request
+// alone, once refusing every request from it on. The step or script line
+// that meets the refusal must either complete exactly as in the plain run,
+// or report ERR_UNKNOWN (a script line: with the error line) and leave
+// everything as it was; after every step and line the free list and the live
+// segments cover every cell exactly once. The plain run of a script must
+// print what the case expects. Leaks and memory errors are the sanitizer
+// build's to report.
 //
 // "As it was" means what any later command can observe: the process table,
 // every segment, the free list's areas and the cells inside live segments.
@@ -591,15 +593,19 @@ std::vector<std::string> goldenCases()
     if (d)
         closedir(d);
     std::sort(names.begin(), names.end());
-    names.insert(names.end(), {"demo", "lists", "manager", "loader", "tokenizer"});
+    names.insert(names.end(),
+                 {"example-demo", "example-errors", "lists", "manager", "loader", "tokenizer"});
     return names;
 }
 
 Scenario scenarioNamed(const std::string& name)
 {
-    if (name == "demo")
-        return scriptScenario(name, KELMEM_EXAMPLES_DIR, {"demo.txt"},
-                              KELMEM_EXAMPLES_DIR "/demo.out");
+    // The examples: a script name.txt that prints name.out.
+    if (name.rfind("example-", 0) == 0) {
+        std::string script = name.substr(8);
+        return scriptScenario(name, KELMEM_EXAMPLES_DIR, {script + ".txt"},
+                              KELMEM_EXAMPLES_DIR "/" + script + ".out");
+    }
     if (name == "lists")
         return listScenario();
     if (name == "manager")
