@@ -29,8 +29,11 @@ inline int64_t kel_FailAtFromEnv()
 {
     const char* text = std::getenv("KELMEM_ALLOC_FAIL_AT");
     int64_t n = 0;
-    if (text)
-        std::from_chars(text, text + std::strlen(text), n);
+    if (!text)
+        return 0;
+    // GCOVR_EXCL_BR_START: the branches of from_chars, inlined here
+    std::from_chars(text, text + std::strlen(text), n);
+    // GCOVR_EXCL_BR_STOP
     return n;
 }
 

@@ -46,10 +46,10 @@ void put(KelMM* kmm, const char* text)
     KO_Puts(kmm->out, text);
 }
 
-// True when {pos, len} is a non-negative area that ends inside memory.
+// True when {pos, len}, both not negative, ends inside memory.
 bool areaInMemory(const KelMM* kmm, int32_t pos, int32_t len)
 {
-    return pos >= 0 && len >= 0 && static_cast<int64_t>(pos) + len <= kmm->memSize;
+    return static_cast<int64_t>(pos) + len <= kmm->memSize;
 }
 
 // The tag of a cell, whichever variant it holds. Every variant begins with
@@ -134,8 +134,9 @@ bool sizesValid(int32_t nSegs, const int32_t* size)
 // the first segment holds the program and never accepts a store.
 const SegList* storeSegment(const Process* p, int32_t addr)
 {
+    // Every process has its first segment from its creation on.
     const SegList* head = KMM_SeekSegListHead(p->segments);
-    for (const SegList* s = head ? head->next : nullptr; s; s = s->next) {
+    for (const SegList* s = head->next; s; s = s->next) {
         if (s->seg.pos <= addr && addr < static_cast<int64_t>(s->seg.pos) + s->seg.len)
             return s;
     }

@@ -523,7 +523,7 @@ Scenario loaderScenario(const std::string& dir)
     std::fprintf(f, "8585\n3\n2 4 1\nRUN HALT\n%s\"x // note\n", longLine.c_str());
     std::fclose(f);
     f = std::fopen((dir + "/bad.txt").c_str(), "w");
-    std::fprintf(f, "8585\n2\n1 2\nRUN\n#1 RUN\n");
+    std::fprintf(f, "8585\n2\n1 2\nRUN\n/x\n"); // "/x" is no comment, and no value
     std::fclose(f);
     std::vector<StepFn> g = {
         create(),
