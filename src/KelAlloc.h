@@ -25,7 +25,7 @@ struct KelAllocFaults {
 
 // A program built on the faults core (kelmem_faults) takes its first
 // refused request from KELMEM_ALLOC_FAIL_AT; unset or not a number: none.
-inline int64_t kel_FailAtFromEnv()
+inline int64_t kel_FailAtFromEnv() noexcept
 {
     const char* text = std::getenv("KELMEM_ALLOC_FAIL_AT");
     int64_t n = 0;

@@ -54,9 +54,9 @@ bool listMeets(SegList* head, const KelSegment& area)
 }
 
 // Takes area out of every node of the list, splitting a node around it with
-// one of the spare nodes; spare holds exactly as many as the splits need.
+// a node taken from the chain *spare, which holds one for every split.
 // Returns the head of what remains, sorted; nullptr when nothing remains.
-SegList* cutArea(SegList* list, const KelSegment& area, SegList* spare)
+SegList* cutArea(SegList* list, const KelSegment& area, SegList** spare)
 {
     SegList* survivor = nullptr; // some node that is kept, to find the head by
     SegList* node = KMM_SeekSegListHead(list);
@@ -72,9 +72,9 @@ SegList* cutArea(SegList* list, const KelSegment& area, SegList* spare)
             continue;
         case 2: {
             // The upper remainder lies clear of the area; the walk reaches
-            // it at the end and keeps it.
-            SegList* upper = spare;
-            spare = spare->next;
+            // it at the end and keeps it. Its node was counted and had.
+            SegList* upper = *spare;
+            *spare = upper->next; // NOLINT(clang-analyzer-core.NullDereference)
             upper->seg = rest[1];
             upper->next = nullptr;
             SegList* last = KMM_SeekSegListEnd(node);
@@ -279,11 +279,10 @@ int32_t KMM_CutAreaFromSegList(SegList** list, int32_t pos, int32_t len)
             KMM_FreeSegList(spare);
             return -1;
         }
-        if (spare)
-            spare->prev = made;
         spare = made;
     }
-    *list = cutArea(*list, area, spare);
+    *list = cutArea(*list, area, &spare);
+    KMM_FreeSegList(spare); // frees nothing: every spare node went into the list
     return 0;
 }
 
@@ -317,14 +316,11 @@ SegList* KMM_AddAreaToSegList(SegList* list, int32_t pos, int32_t len)
     SegList* head = KMM_SeekSegListHead(list);
     if (!head)
         return nullptr;
-    const KelSegment area = {pos, len};
-    if (!areaIsValid(pos, len) || listMeets(head, area))
-        return head;
-    // Without a node the list stays as it was.
+    // Without a node, or when the area is refused, the list stays as it was.
     SegList* node = KMM_CreateSegList(pos, len, nullptr, nullptr);
-    if (node)
-        KMM_InsertSegNode(&head, node);
-    return head;
+    if (KMM_InsertSegNode(&head, node) != 0)
+        std::free(node);
+    return head; // NOLINT(clang-analyzer-unix.Malloc): linked, node is the list's
 }
 
 int32_t KMM_FindSegSpace(SegList* list, int32_t n)
