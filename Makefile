@@ -13,8 +13,10 @@ HAVE_CLANG_TIDY := $(shell command -v clang-tidy 2>/dev/null)
 DEB_FLAGS       := DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
 HAVE_PACKAGING  := $(shell command -v dpkg-deb >/dev/null && command -v lintian >/dev/null && command -v dpkg-buildflags >/dev/null && echo yes)
 FUZZ_SECONDS ?= 60
+BENCH_SIZES  ?= 100000 1000000 10000000
+BENCH_RUNS   ?= 5
 
-.PHONY: all build run test test-plain test-asan memcheck lint coverage fuzz package package-test clean
+.PHONY: all build run test test-plain test-asan memcheck lint coverage fuzz bench package package-test clean
 
 all: build
 
@@ -79,6 +81,10 @@ coverage:
 
 fuzz:
 	FUZZ_SECONDS=$(FUZZ_SECONDS) bash fuzz/run.sh
+
+# kelmem against its I/O floor on generated scripts: figures, not pass/fail.
+bench: build
+	python3 bench/run.py --build $(BUILD) --sizes "$(BENCH_SIZES)" --runs $(BENCH_RUNS)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(COV_BUILD) $(PKG_BUILD) build-fuzz fuzz-out

@@ -34,6 +34,9 @@ constexpr int32_t kIntegerHash = 1;  // "#%u"
 // end (a device that never sends a line feed, say).
 constexpr size_t kMaxLine = static_cast<size_t>(1) << 20;
 
+// Bytes of the stream buffer of a load; load files are small.
+constexpr size_t kLoadBuffer = 4096;
+
 // How reading a line ended.
 enum LineStatus : int32_t {
     LINE_OK,       // a line, or the end of the file
@@ -347,6 +350,10 @@ ErrMessage_t KelMM_Load(KelMM* kmm, int32_t process, const char* filename, int32
     ld.fileIn = std::fopen(filename, "r");
     if (!ld.fileIn)
         return ERR_NOFILE;
+    // A buffer of our own spares the stream a status call and an allocation
+    // to size its own, once per load.
+    char buffer[kLoadBuffer];
+    std::setvbuf(ld.fileIn, buffer, _IOFBF, sizeof buffer);
     ErrMessage_t err = loadHeader(&ld, addr);
     if (err == ERR_NONE) {
         err = loadValues(&ld);

@@ -10,6 +10,7 @@
 
 #include "KelMem.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -39,11 +40,45 @@ namespace {
 
 // Opens and closes every report.
 const char* const kFrameLine = "+--------------------------------------------------\n";
+// The frame line and the headings of each report, in one piece.
+const char* const kTableHead = "+--------------------------------------------------\n"
+                               "| Process Table:\n"
+                               "|  PID #SEG SEG1 LEN1 SEG2 LEN2 SEG3 LEN3 SEG4 LEN4\n"
+                               "|  --- ---- ---- ---- ---- ---- ---- ---- ---- ----\n";
+const char* const kMemoryHead = "+--------------------------------------------------\n"
+                                "| Memory Contents:\n";
 
 // Writes a fixed text to the manager's output.
 void put(KelMM* kmm, const char* text)
 {
     KO_Puts(kmm->out, text);
+}
+
+// One report line as it is made, written in one piece: a write per piece
+// cost more than the rest of a report. Every line a report makes fits in
+// 128 bytes; the rest leaves room for a number's whole KO_IntText block.
+struct ReportLine {
+    char text[128 + KO_INT_TEXT];
+    size_t len;
+};
+
+void rlPut(ReportLine* rl, const char* s, size_t n)
+{
+    n = std::min(n, sizeof rl->text - rl->len);
+    std::memcpy(rl->text + rl->len, s, n);
+    rl->len += n;
+}
+
+void rlText(ReportLine* rl, const char* s)
+{
+    rlPut(rl, s, std::strlen(s));
+}
+
+// value as KO_Int writes it.
+void rlInt(ReportLine* rl, int32_t value, int32_t width)
+{
+    if (sizeof rl->text - rl->len >= KO_INT_TEXT)
+        rl->len += KO_IntText(rl->text + rl->len, value, width);
 }
 
 // True when {pos, len}, both not negative, ends inside memory.
@@ -175,6 +210,20 @@ const char* instructionName(int32_t value)
             return names[i];
     }
     return nullptr;
+}
+
+// The value of a cell that holds neither integer nor string: an instruction's
+// name, or a word about a tag that should not occur.
+void writeOther(ReportLine* rl, DataType_e tag, const KelMem& cell)
+{
+    const char* name = tag == DATA_INSTRUCTION ? instructionName(cell.instruction.value) : nullptr;
+    if (name) {
+        rlText(rl, name);
+        return;
+    }
+    rlText(rl, "Unknown mem type ");
+    rlInt(rl, static_cast<int32_t>(tag), 0);
+    rlText(rl, ", please tell the kelmem maintainers how this came about");
 }
 
 } // namespace
@@ -372,38 +421,29 @@ void KMM_PrintMem(KelMM* kmm, int32_t addr)
     const DataType_e tag = cellTag(cell);
     if (tag == DATA_ERROR)
         return;
-    put(kmm, "|  ");
-    KO_Int(kmm->out, addr, 3);
-    put(kmm, " ");
-    const char* name = nullptr;
+    ReportLine rl;
+    rl.len = 0;
+    rlText(&rl, "|  ");
+    rlInt(&rl, addr, 3);
+    rlText(&rl, " ");
     switch (tag) {
     case DATA_INTEGER:
         // Stored unsigned, printed signed.
-        KO_Int(kmm->out, static_cast<int32_t>(cell.integer.value), 0);
-        put(kmm, "\n");
-        return;
+        rlInt(&rl, static_cast<int32_t>(cell.integer.value), 0);
+        break;
     case DATA_STRING: {
         const void* nul = std::memchr(cell.string.value, '\0', KMM_STRING_MAX);
         size_t len = nul ? static_cast<size_t>(static_cast<const char*>(nul) - cell.string.value)
                          : static_cast<size_t>(KMM_STRING_MAX);
-        KO_Write(kmm->out, cell.string.value, len);
-        put(kmm, "\n");
-        return;
-    }
-    case DATA_INSTRUCTION:
-        name = instructionName(cell.instruction.value);
+        rlPut(&rl, cell.string.value, len);
         break;
+    }
     default:
+        writeOther(&rl, tag, cell);
         break;
     }
-    if (name) {
-        put(kmm, name);
-        put(kmm, "\n");
-        return;
-    }
-    put(kmm, "Unknown mem type ");
-    KO_Int(kmm->out, static_cast<int32_t>(tag), 0);
-    put(kmm, ", please tell the kelmem maintainers how this came about\n");
+    rlText(&rl, "\n");
+    KO_Write(kmm->out, rl.text, rl.len);
 }
 
 ErrMessage_t KMM_PrintProcessTable(KelMM* kmm, int32_t process)
@@ -413,10 +453,7 @@ ErrMessage_t KMM_PrintProcessTable(KelMM* kmm, int32_t process)
     // Process 0 may always look at the table; others only while they exist.
     if (process != 0 && !kmm->processList[process])
         return ERR_NOPROCESS;
-    put(kmm, kFrameLine);
-    put(kmm, "| Process Table:\n");
-    put(kmm, "|  PID #SEG SEG1 LEN1 SEG2 LEN2 SEG3 LEN3 SEG4 LEN4\n");
-    put(kmm, "|  --- ---- ---- ---- ---- ---- ---- ---- ---- ----\n");
+    put(kmm, kTableHead);
     for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
         const Process* p = kmm->processList[id];
         if (!p)
@@ -425,18 +462,21 @@ ErrMessage_t KMM_PrintProcessTable(KelMM* kmm, int32_t process)
         int32_t shown = 0;
         for (const SegList* s = head; s && shown < KMM_MAX_SEGMENTS; s = s->next)
             shown++;
-        put(kmm, "|   P");
-        KO_Int(kmm->out, id, 1);
-        put(kmm, "    ");
-        KO_Int(kmm->out, shown, 1);
+        ReportLine rl;
+        rl.len = 0;
+        rlText(&rl, "|   P");
+        rlInt(&rl, id, 1);
+        rlText(&rl, "    ");
+        rlInt(&rl, shown, 1);
         const SegList* s = head;
         for (int32_t i = 0; i < shown; i++, s = s->next) {
-            put(kmm, " ");
-            KO_Int(kmm->out, s->seg.pos, 4);
-            put(kmm, " ");
-            KO_Int(kmm->out, s->seg.len, 4);
+            rlText(&rl, " ");
+            rlInt(&rl, s->seg.pos, 4);
+            rlText(&rl, " ");
+            rlInt(&rl, s->seg.len, 4);
         }
-        put(kmm, "\n");
+        rlText(&rl, "\n");
+        KO_Write(kmm->out, rl.text, rl.len);
     }
     put(kmm, kFrameLine);
     return ERR_NONE;
@@ -449,8 +489,7 @@ ErrMessage_t KMM_PrintProcessMemory(KelMM* kmm, int32_t process)
     const Process* p = kmm->processList[process];
     if (!p)
         return ERR_NOPROCESS;
-    put(kmm, kFrameLine);
-    put(kmm, "| Memory Contents:\n");
+    put(kmm, kMemoryHead);
     printListCells(kmm, KMM_SeekSegListHead(p->segments));
     put(kmm, kFrameLine);
     return ERR_NONE;
@@ -475,8 +514,7 @@ ErrMessage_t KMM_PrintAllMemory(KelMM* kmm)
         all = KMM_SeekSegListHead(KMM_AppendSegList(all, copy));
     }
     all = KMM_SortSegList(all);
-    put(kmm, kFrameLine);
-    put(kmm, "| Memory Contents:\n");
+    put(kmm, kMemoryHead);
     printListCells(kmm, all);
     KMM_FreeSegList(all);
     put(kmm, kFrameLine);

@@ -1,8 +1,11 @@
 // The core's text writer. Numbers are formatted by hand into a small buffer
-// rather than with printf, whose format parsing dominated the cost of a run.
+// rather than with printf, whose format parsing dominated the cost of a run;
+// a stream may gather its text in a block of its owner's and take it in
+// large writes, as one stdio call per piece cost more than the rest of a line.
 
 #include "KelOut.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +14,12 @@
 #include "KelAlloc.h"
 
 namespace {
+
+// "00" to "99", the two-digit numbers one after another.
+constexpr char kPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536"
+                          "37383940414243444546474849505152535455565758596061626364656667686970717273"
+                          "7475767778798081828384858687888990919293949596979899";
+static_assert(sizeof kPairs == 201, "a hundred pairs and the NUL");
 
 // Makes room for n more bytes in the kept text; false when memory ran out.
 bool reserve(KelOut* out, size_t n)
@@ -39,6 +48,19 @@ void KO_Write(KelOut* out, const char* s, size_t n)
         return;
     }
     if (out->fp) {
+        if (out->cap > 0) {
+            if (out->cap - out->len >= n) {
+                std::memcpy(out->buf + out->len, s, n);
+                out->len += n;
+                return;
+            }
+            KO_Flush(out);
+            if (n < out->cap) {
+                std::memcpy(out->buf, s, n);
+                out->len = n;
+                return;
+            }
+        }
         if (std::fwrite(s, 1, n, out->fp) != n)
             out->failed = 1;
         return;
@@ -56,23 +78,53 @@ void KO_Puts(KelOut* out, const char* s)
     KO_Write(out, s, std::strlen(s));
 }
 
-void KO_Int(KelOut* out, int32_t value, int32_t width)
+void KO_Flush(KelOut* out)
 {
-    // Ten digits, a sign, and padding up to the widest width asked for here.
-    char text[32];
-    char* end = text + sizeof text;
-    char* p = end;
-    // In 64 bits, so that the magnitude of INT32_MIN fits.
-    int64_t mag = value < 0 ? -static_cast<int64_t>(value) : value;
-    do {
-        *--p = static_cast<char>('0' + mag % 10);
-        mag /= 10;
-    } while (mag > 0);
+    if (!out || !out->fp || out->cap == 0 || out->len == 0)
+        return;
+    if (std::fwrite(out->buf, 1, out->len, out->fp) != out->len)
+        out->failed = 1;
+    out->len = 0;
+}
+
+size_t KO_IntText(char* text, int32_t value, int32_t width)
+{
+    // Unsigned, so that the magnitude of INT32_MIN fits.
+    uint32_t mag = value < 0 ? 0U - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    size_t digits = 1;
+    for (uint32_t bound = 10; digits < 10 && mag >= bound; bound *= 10)
+        digits++;
+    const size_t len = digits + (value < 0 ? 1 : 0);
+    size_t n = len;
+    if (width > 0 && static_cast<size_t>(width) > len)
+        n = std::min(static_cast<size_t>(width), KO_INT_TEXT);
+    // The whole block blank at once: a fixed size compiles to a wide store
+    // or two, where the exact padding would cost a library call.
+    std::memset(text, ' ', KO_INT_TEXT);
+    // Digits from the right, two per division, taken from "00" to "99".
+    char* p = text + n;
+    while (mag >= 100) {
+        const size_t pair = 2 * static_cast<size_t>(mag % 100);
+        mag /= 100;
+        *--p = kPairs[pair + 1];
+        *--p = kPairs[pair];
+    }
+    if (mag >= 10) {
+        const size_t pair = 2 * static_cast<size_t>(mag);
+        *--p = kPairs[pair + 1];
+        *--p = kPairs[pair];
+    } else {
+        *--p = static_cast<char>('0' + mag);
+    }
     if (value < 0)
         *--p = '-';
-    while (end - p < width && p > text)
-        *--p = ' ';
-    KO_Write(out, p, static_cast<size_t>(end - p));
+    return n;
+}
+
+void KO_Int(KelOut* out, int32_t value, int32_t width)
+{
+    char text[KO_INT_TEXT];
+    KO_Write(out, text, KO_IntText(text, value, width));
 }
 
 void KO_Free(KelOut* out)

@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <cstdio>
 
+// With fp and a nonzero cap, buf is the owner's block of cap bytes in which
+// text is gathered and written to fp a block at a time (see KO_Flush); it is
+// never grown here, and such a KelOut is not for KO_Free.
 struct KelOut {
     std::FILE* fp;  // text is written here; nullptr keeps it in buf instead
     char* buf;      // kept text, len bytes, not NUL-terminated; heap, grows as needed
@@ -24,6 +27,17 @@ void KO_Puts(KelOut* out, const char* s);
 
 // Writes value in decimal, right-aligned in at least width columns ("%*d").
 void KO_Int(KelOut* out, int32_t value, int32_t width);
+
+// Writes the text gathered for fp to it; nothing to do for other outputs.
+void KO_Flush(KelOut* out);
+
+// Room for what KO_IntText writes: padding stops at this many columns.
+constexpr size_t KO_INT_TEXT = 32;
+
+// Writes into text (KO_INT_TEXT bytes, no NUL) exactly what KO_Int would
+// write, and returns its length; the rest of the KO_INT_TEXT bytes are
+// overwritten with no meaning.
+size_t KO_IntText(char* text, int32_t value, int32_t width);
 
 // Releases the kept text; out stays usable, empty.
 void KO_Free(KelOut* out);

@@ -5,6 +5,7 @@
 
 #include "KelParseCmd.h"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cstdint>
@@ -32,28 +33,125 @@ const char* const* const Arguments[] = {ArgType_Process, ArgType_Command, ArgTyp
 
 namespace {
 
-// A script line's tokens.
+// Tokens the grammar reads: the process, the command and two arguments.
+constexpr int32_t kGrammarTokens = 4;
+
+// Bytes in which a run gathers text bound for a stream before writing it.
+constexpr size_t kGatherBlock = size_t{64} * 1024;
+
+// A token where it stands in the line.
+struct Token {
+    const char* at;
+    int32_t len;
+};
+
+// A script line's first tokens and the number of all its tokens.
 struct Line {
-    char** tok;
+    Token tok[kGrammarTokens];
     int32_t n;
 };
 
-// The line's number right-aligned in four columns, then its tokens separated
-// by single blanks. Without a manager the echo goes to standard output.
-void echo(KelOut* out, char** list, int32_t line)
+// A line's echo as it is made: the line's number right-aligned in four
+// columns, then its tokens, each after one blank. Written in one piece
+// unless a line of more than 160 characters fills text first.
+struct Echo {
+    KelOut* out; // nullptr: standard output
+    char text[256];
+    size_t len;
+};
+
+void echoToken(Echo* e, const char* tok, int32_t len)
 {
-    KO_Int(out, line, 4);
-    for (int32_t i = 0; list[i]; i++) {
-        KO_Write(out, " ", 1);
-        KO_Puts(out, list[i]);
+    const auto n = static_cast<size_t>(len);
+    if (sizeof e->text - e->len < n + 1) {
+        KO_Write(e->out, e->text, e->len);
+        e->len = 0;
     }
-    KO_Write(out, "\n", 1);
+    e->text[e->len++] = ' ';
+    std::memcpy(e->text + e->len, tok, n);
+    e->len += n;
 }
 
-// Token i is of the given type and converts into *out.
-bool readArg(const Line& ln, int32_t i, ArgType_e type, void* out)
+// Cuts strIn into tokens, echoing them after the number `line` and keeping
+// the first ones in *ln. Nothing is echoed for a line without tokens.
+void cutAndEcho(const char* strIn, KelOut* out, int32_t line, Line* ln)
 {
-    return DetermineType(ln.tok[i], Arguments) == type && ReadFromType(type, ln.tok[i], out) == 0;
+    Echo echo;
+    echo.out = out;
+    echo.len = 0;
+    ln->n = 0;
+    const char* tok = nullptr;
+    for (int32_t len = KP_NextToken(strIn, &tok); len > 0; len = KP_NextToken(tok + len, &tok)) {
+        if (ln->n == 0)
+            echo.len = KO_IntText(echo.text, line, 4);
+        echoToken(&echo, tok, len);
+        if (ln->n < kGrammarTokens)
+            ln->tok[ln->n] = Token{tok, len};
+        if (ln->n < INT32_MAX)
+            ln->n++;
+    }
+    if (ln->n == 0)
+        return;
+    if (echo.len == sizeof echo.text) {
+        KO_Write(out, echo.text, echo.len);
+        echo.len = 0;
+    }
+    echo.text[echo.len++] = '\n';
+    KO_Write(out, echo.text, echo.len);
+}
+
+// The grammar reads tokens where they stand, by what the patterns of
+// Arguments mean: "P%u", "@%u" and "#%u" are their first character and a run
+// of decimal digits, "\"%s" a quote and at least one character, and the
+// keywords are literal. No token can match two of them.
+
+// True when t is `lead` and a run of decimal digits.
+bool isNumber(const Token& t, char lead)
+{
+    if (t.len < 2 || t.at[0] != lead)
+        return false;
+    for (int32_t i = 1; i < t.len; i++) {
+        if (t.at[i] < '0' || t.at[i] > '9')
+            return false;
+    }
+    return true;
+}
+
+// A number token `lead` and digits whose value fits in uint32_t, into *value
+// (ReadFromType's rule).
+bool readNumber(const Token& t, char lead, uint32_t* value)
+{
+    if (t.len < 2 || t.at[0] != lead)
+        return false;
+    uint32_t read = 0;
+    const char* end = t.at + t.len;
+    auto res = std::from_chars(t.at + 1, end, read);
+    if (res.ec != std::errc() || res.ptr != end)
+        return false;
+    *value = read;
+    return true;
+}
+
+// A string token, a quote and 1 to 20 characters, into text (NUL-terminated).
+bool readString(const Token& t, char* text)
+{
+    if (t.len < 2 || t.len - 1 > KMM_STRING_MAX || t.at[0] != '"')
+        return false;
+    std::memcpy(text, t.at + 1, static_cast<size_t>(t.len - 1));
+    text[t.len - 1] = '\0';
+    return true;
+}
+
+// The index of the keyword t in ArgType_Command, or -1.
+int32_t findCommand(const Token& t)
+{
+    const auto n = static_cast<size_t>(t.len);
+    for (int32_t i = 0; ArgType_Command[i]; i++) {
+        const char* kw = ArgType_Command[i];
+        if (kw[0] == t.at[0] && std::strncmp(kw, t.at, n) == 0 && kw[n] == '\0')
+            return i;
+    }
+    return -1;
 }
 
 // The address of the line's third token (index 2), below memSize, compared
@@ -61,7 +159,7 @@ bool readArg(const Line& ln, int32_t i, ArgType_e type, void* out)
 bool readAddress(const Line& ln, const KelMM* kmm, int32_t* addr)
 {
     uint32_t value = 0;
-    if (!readArg(ln, 2, TYPE_ADDRESS, &value) || value >= static_cast<uint32_t>(kmm->memSize))
+    if (!readNumber(ln.tok[2], '@', &value) || value >= static_cast<uint32_t>(kmm->memSize))
         return false;
     *addr = static_cast<int32_t>(value);
     return true;
@@ -71,25 +169,26 @@ bool readAddress(const Line& ln, const KelMM* kmm, int32_t* addr)
 bool readHead(const Line& ln, KelCommand* cmd)
 {
     uint32_t process = 0;
-    if (ln.n < 2 || !readArg(ln, 0, TYPE_PROCESS, &process) ||
+    if (ln.n < 2 || !readNumber(ln.tok[0], 'P', &process) ||
         process >= static_cast<uint32_t>(KMM_PROCESS_SLOTS))
         return false;
-    if (DetermineType(ln.tok[1], Arguments) != TYPE_COMMAND)
+    const int32_t command = findCommand(ln.tok[1]);
+    if (command < 0)
         return false;
     cmd->process = static_cast<int32_t>(process);
-    cmd->command = static_cast<CommandType_e>(DetermineSubType(TYPE_COMMAND, ln.tok[1], Arguments));
-    return cmd->command != COMMAND_ERROR;
+    cmd->command = static_cast<CommandType_e>(command);
+    return true;
 }
 
 // The value of a STORE: an integer token, or a string of at most 20 characters.
 bool readValue(const Line& ln, KelCommand* cmd)
 {
-    if (DetermineType(ln.tok[3], Arguments) == TYPE_INTEGER) {
+    if (isNumber(ln.tok[3], '#')) {
         cmd->valueType = TYPE_INTEGER;
-        return ReadFromType(TYPE_INTEGER, ln.tok[3], &cmd->value) == 0;
+        return readNumber(ln.tok[3], '#', &cmd->value);
     }
     cmd->valueType = TYPE_STRING;
-    return readArg(ln, 3, TYPE_STRING, cmd->text);
+    return readString(ln.tok[3], cmd->text);
 }
 
 // The arguments of the command, checked by the command table's rows.
@@ -97,8 +196,7 @@ bool readArguments(const Line& ln, const KelMM* kmm, KelCommand* cmd)
 {
     switch (cmd->command) {
     case COMMAND_LOADFILE:
-        return ln.n == 4 && readAddress(ln, kmm, &cmd->addr) &&
-               readArg(ln, 3, TYPE_STRING, cmd->text);
+        return ln.n == 4 && readAddress(ln, kmm, &cmd->addr) && readString(ln.tok[3], cmd->text);
     case COMMAND_STORE:
         return ln.n == 4 && readAddress(ln, kmm, &cmd->addr) && readValue(ln, cmd);
     case COMMAND_END:
@@ -140,32 +238,35 @@ ErrMessage_t parseLine(const char* strIn, KelMM* kmm, int32_t line, KelCommand* 
     *cmd = KelCommand{};
     cmd->command = COMMAND_ERROR;
     cmd->valueType = TYPE_ERROR;
-    char** list = Explode(strIn);
-    if (!list)
+    if (!strIn)
         return ERR_UNKNOWN;
-    echo(kmm ? kmm->out : nullptr, list, line);
-    const Line ln = {list, CountStrList(list)};
-    ErrMessage_t result = ERR_INVALIDINPUT;
-    if (!kmm)
-        result = ERR_UNKNOWN;
-    else if (readHead(ln, cmd) && readArguments(ln, kmm, cmd))
-        result = runCommand(*cmd, kmm);
-    else
-        cmd->command = COMMAND_ERROR;
-    FreeStrList(list);
-    return result;
+    Line ln;
+    cutAndEcho(strIn, kmm ? kmm->out : nullptr, line, &ln);
+    if (ln.n == 0 || !kmm)
+        return ERR_UNKNOWN;
+    if (readHead(ln, cmd) && readArguments(ln, kmm, cmd))
+        return runCommand(*cmd, kmm);
+    cmd->command = COMMAND_ERROR;
+    return ERR_INVALIDINPUT;
 }
 
+// Writes the error line for a failed command, in one piece.
 void reportError(KelOut* out, ErrMessage_t error)
 {
     if (error == ERR_NONE)
         return;
-    KO_Puts(out, "******* ERROR: ");
-    if (error >= ERR_INVALIDINPUT && error < ERR_NONE)
-        KO_Puts(out, ErrMessages[error]);
-    else
-        KO_Puts(out, "Unknown error.");
-    KO_Write(out, "\n", 1);
+    static constexpr char kPrefix[] = "******* ERROR: ";
+    const char* message = error >= ERR_INVALIDINPUT && error < ERR_NONE ? ErrMessages[error]
+                                                                         : "Unknown error.";
+    char text[128];
+    const size_t prefix = sizeof kPrefix - 1;
+    // Each copy takes its NUL (or one more character) along; the line feed
+    // then takes the NUL's place.
+    const size_t len = prefix + std::min(std::strlen(message), sizeof text - prefix - 2);
+    std::memcpy(text, kPrefix, sizeof kPrefix);
+    std::memcpy(text + prefix, message, len - prefix + 1);
+    text[len] = '\n';
+    KO_Write(out, text, len + 1);
 }
 
 void tell(const KelObserver* obs, const KelEvent& ev)
@@ -192,6 +293,34 @@ void bannerResult(KelMM* kmm, const char* file, int32_t result, const KelObserve
         banner(kmm, "Parsed", file, "-------------------------\n", obs);
     else
         banner(kmm, "Couldn't parse", file, "-----------------\n", obs);
+}
+
+// Runs every line of the open script fp; KMM_RunFile's result.
+int32_t runLines(const char* fname, std::FILE* fp, KelMM* kmm, const KelObserver* obs)
+{
+    char buf[KMM_LINE_BUFFER] = {};
+    int32_t line = 0;
+    for (;;) {
+        buf[0] = '\0';
+        // A read that fails short of the end (a directory, an I/O error)
+        // ends the file; retrying would loop for ever.
+        if (!std::fgets(buf, KMM_LINE_BUFFER, fp) && std::ferror(fp))
+            return -1;
+        ErrMessage_t error = ERR_NONE;
+        if (std::strlen(buf) >= 2) {
+            if (line < INT32_MAX)
+                line++;
+            KelCommand cmd;
+            error = parseLine(buf, kmm, line, &cmd);
+            reportError(kmm ? kmm->out : nullptr, error);
+            tell(obs, KelEvent{EVENT_LINE, fname, line, buf, error,
+                               cmd.command == COMMAND_ERROR ? nullptr : &cmd});
+        }
+        if (error == ERR_PARSEEND)
+            return -1;
+        if (std::feof(fp))
+            return 0;
+    }
 }
 
 } // namespace
@@ -238,35 +367,27 @@ int32_t KMM_ParseFile(const char* fname, KelMM* kmm)
 
 int32_t KMM_RunFile(const char* fname, KelMM* kmm, const KelObserver* obs)
 {
-    char buf[KMM_LINE_BUFFER] = {};
-    int32_t line = 0;
     std::FILE* fp = fname ? std::fopen(fname, "r") : nullptr;
     if (!fp)
         return -1;
-    KelOut* out = kmm ? kmm->out : nullptr;
-    for (;;) {
-        buf[0] = '\0';
-        if (!std::fgets(buf, KMM_LINE_BUFFER, fp) && std::ferror(fp)) {
-            // A read that fails short of the end (a directory, an I/O error)
-            // ends the file; retrying would loop for ever.
-            std::fclose(fp);
-            return -1;
-        }
-        ErrMessage_t error = ERR_NONE;
-        if (std::strlen(buf) >= 2) {
-            if (line < INT32_MAX)
-                line++;
-            KelCommand cmd;
-            error = parseLine(buf, kmm, line, &cmd);
-            reportError(out, error);
-            tell(obs, KelEvent{EVENT_LINE, fname, line, buf, error,
-                               cmd.command == COMMAND_ERROR ? nullptr : &cmd});
-        }
-        if (error == ERR_PARSEEND || std::feof(fp)) {
-            std::fclose(fp);
-            return error == ERR_PARSEEND ? -1 : 0;
-        }
+    // Text bound for a plain stream is gathered in a block on the stack and
+    // written a block at a time. Not with an observer: it is told of a line
+    // once the line's text is out.
+    KelOut* dest = kmm ? kmm->out : nullptr;
+    const bool gather = kmm && !obs && (!dest || (dest->fp && dest->cap == 0));
+    char block[kGatherBlock];
+    KelOut gathered = {dest ? dest->fp : stdout, block, 0, sizeof block, 0};
+    if (gather)
+        kmm->out = &gathered;
+    const int32_t result = runLines(fname, fp, kmm, obs);
+    std::fclose(fp);
+    if (gather) {
+        KO_Flush(&gathered);
+        kmm->out = dest;
+        if (gathered.failed && dest)
+            dest->failed = 1;
     }
+    return result;
 }
 
 void KMM_RunFiles(KelMM* kmm, int32_t nfiles, const char* const* files, const KelObserver* obs)

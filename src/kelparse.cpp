@@ -7,7 +7,7 @@
 
 #include "kelparse.h"
 
-#include <cctype>
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
@@ -18,6 +18,15 @@
 
 namespace {
 
+// The characters that end a token: NUL and the six white-space characters.
+// Looked up rather than compared, as every character of a script passes here.
+constexpr std::array<bool, 256> kEndsToken = [] {
+    std::array<bool, 256> ends{};
+    for (int c = 0; c < 256; c++)
+        ends[static_cast<size_t>(c)] = c == '\0' || kp_IsSpace(static_cast<unsigned char>(c));
+    return ends;
+}();
+
 // Releases the first n strings of a list under construction, then the array.
 void freePartial(char** list, int32_t n)
 {
@@ -26,22 +35,15 @@ void freePartial(char** list, int32_t n)
     std::free(list);
 }
 
-// Copies the token starting at s (at most KP_TOKEN_MAX characters, up to white
-// space or NUL) into a new heap string; *len receives its length. nullptr
-// when memory runs out.
-char* copyToken(const unsigned char* s, int32_t* len)
+// Copies the len characters at s into a new heap string; nullptr when memory
+// runs out.
+char* copyToken(const char* s, int32_t len)
 {
-    char token[KP_TOKEN_MAX + 1];
-    int32_t n = 0;
-    while (n < KP_TOKEN_MAX && s[n] != '\0' && !kp_IsSpace(s[n])) {
-        token[n] = static_cast<char>(s[n]);
-        n++;
+    auto* str = static_cast<char*>(kel_Malloc(static_cast<size_t>(len) + 1));
+    if (str) {
+        std::memcpy(str, s, static_cast<size_t>(len));
+        str[len] = '\0';
     }
-    token[n] = '\0';
-    *len = n;
-    auto* str = static_cast<char*>(kel_Malloc(static_cast<size_t>(n) + 1));
-    if (str)
-        std::memcpy(str, token, static_cast<size_t>(n) + 1);
     return str;
 }
 
@@ -50,10 +52,12 @@ char* copyToken(const unsigned char* s, int32_t* len)
 // go on matching, -1 when the match fails.
 int32_t matchDirective(const char** s, const char** pat)
 {
-    switch (std::toupper(static_cast<unsigned char>((*pat)[1]))) {
+    switch ((*pat)[1]) {
     case 'S':
+    case 's':
         return 1;
     case 'U':
+    case 'u':
         while (kp_IsDigit(static_cast<unsigned char>(**s)))
             (*s)++;
         *pat += 2;
@@ -73,18 +77,28 @@ void* AllocateArray(void* in, int32_t size, int32_t num)
     return in ? kel_Realloc(in, bytes) : kel_Malloc(bytes);
 }
 
+int32_t KP_NextToken(const char* s, const char** start)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(s);
+    while (kp_IsSpace(*p))
+        p++;
+    *start = reinterpret_cast<const char*>(p);
+    if (*p == '\0' || (p[0] == '/' && p[1] == '/'))
+        return 0;
+    int32_t n = 0;
+    while (n < KP_TOKEN_MAX && !kEndsToken[p[n]])
+        n++;
+    return n;
+}
+
 char** Explode(const char* strIn)
 {
     if (!strIn)
         return nullptr;
-    const auto* s = reinterpret_cast<const unsigned char*>(strIn);
     char** list = nullptr;
     int32_t count = 0;
-    for (;;) {
-        while (kp_IsSpace(*s))
-            s++;
-        if (*s == '\0' || (s[0] == '/' && s[1] == '/'))
-            break;
+    const char* tok = nullptr;
+    for (int32_t len = KP_NextToken(strIn, &tok); len > 0; len = KP_NextToken(tok + len, &tok)) {
         // Grown by exactly one element per token; the terminator comes last.
         void* grown = AllocateArray(list, sizeof(char*), count + 1);
         if (!grown) {
@@ -92,14 +106,12 @@ char** Explode(const char* strIn)
             return nullptr;
         }
         list = static_cast<char**>(grown);
-        int32_t len = 0;
-        char* token = copyToken(s, &len);
+        char* token = copyToken(tok, len);
         if (!token) {
             freePartial(list, count);
             return nullptr;
         }
         list[count++] = token;
-        s += len;
     }
     if (count == 0)
         return nullptr;

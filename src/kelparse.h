@@ -11,6 +11,16 @@
 
 #include <cstdint>
 
+// Longest token; a longer run of token characters is cut into several tokens.
+constexpr int32_t KP_TOKEN_MAX = 99;
+
+// The next token of a line as Explode cuts it, found in place: returns its
+// length (1 to KP_TOKEN_MAX) and points *start at its first character, or
+// returns 0 when no token begins at or after s (the end of the line, or "//"
+// where a token would begin). The token after it is sought from *start plus
+// its length.
+int32_t KP_NextToken(const char* s, const char** start);
+
 // Splits strIn at white space into tokens of at most 99 characters; "//" where
 // a token would begin drops the rest of the line. Returns a nullptr-terminated
 // array of heap strings that the caller releases with FreeStrList, or nullptr

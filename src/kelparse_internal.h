@@ -3,13 +3,11 @@
 
 #include <cstdint>
 
-// Longest token; a longer run of token characters is cut into several tokens.
-constexpr int32_t KP_TOKEN_MAX = 99;
-
-// The six white-space characters, independent of the locale.
-inline bool kp_IsSpace(unsigned char c)
+// The six white-space characters, independent of the locale: the blank, and
+// tab, line feed, vertical tab, form feed and carriage return, codes 9 to 13.
+constexpr bool kp_IsSpace(unsigned char c)
 {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+    return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
 inline bool kp_IsDigit(unsigned char c)

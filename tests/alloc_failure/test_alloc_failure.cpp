@@ -781,20 +781,20 @@ const Finding kFindings[] = {
          std::string got = std::to_string(err) + areas(m.kmm->memFree);
          return expect(got == "-1 0+1000\n", got);
      }},
-    {"a line that cannot be cut gets the error line, and the script goes on",
+    {"a line that runs out of memory gets the error line, and the script goes on",
      [] {
          Manager m;
+         KMM_AllocateProcessAt(m.kmm, 1, 100, 2, kTwoSegments);
          const std::string path = scratch() + "/script.txt";
          std::FILE* f = std::fopen(path.c_str(), "w");
-         std::fputs("P0 END\nP1 TerminateProcess\n", f);
+         std::fputs("P0 PrintAllMemory\nP1 TerminateProcess\n", f);
          std::fclose(f);
-         refuse(1, false);
+         refuse(1, false); // the copy of process 1's segments
          testing::internal::CaptureStdout();
          int32_t rc = KMM_ParseFile(path.c_str(), m.kmm);
          std::string got = std::to_string(rc) + "\n" + testing::internal::GetCapturedStdout();
-         return expect(got == "0\n******* ERROR: Unknown error.\n"
-                              "   2 P1 TerminateProcess\n"
-                              "******* ERROR: Specified process does not exist\n",
+         return expect(got == "0\n   1 P0 PrintAllMemory\n******* ERROR: Unknown error.\n"
+                              "   2 P1 TerminateProcess\n",
                        got);
      }},
 };
