@@ -124,7 +124,7 @@ size_t KO_IntText(char* text, int32_t value, int32_t width)
 void KO_Int(KelOut* out, int32_t value, int32_t width)
 {
     char text[KO_INT_TEXT];
-    KO_Write(out, text, KO_IntText(text, value, width));
+    KO_Write(out, text, KO_IntText(text, value, width)); // GCOVR_EXCL_BR_LINE: edges for exceptions
 }
 
 void KO_Free(KelOut* out)

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <climits>
 #include <cstdio>
 #include <functional>
@@ -168,6 +171,73 @@ const Row kRows[] = {
          return out == "   1 P1 PrintProcessTable\n******* ERROR: Unknown error.\n";
      }},
     {"an observer without a callback is not called", observerWithoutCallback},
+    {"lines that fill the echo's buffer exactly, or more than fill it, are echoed whole",
+     [] {
+         Machine m;
+         std::string full;
+         for (int i = 0; i < 63; i++) // "   7" and 63 times " abc": 256 bytes
+             full += " abc";
+         std::string longer = full + full;
+         std::string out = printed([&] {
+             KMM_ParseLine(full.c_str(), m.kmm, 7);
+             KMM_ParseLine(longer.c_str(), m.kmm, 8);
+         });
+         return out == "   7" + full + "\n   8" + longer + "\n";
+     }},
+    {"ParseLine refuses a null line without a word",
+     [] {
+         Machine m;
+         ErrMessage_t err = ERR_NONE;
+         return printed([&] { err = KMM_ParseLine(nullptr, m.kmm, 1); }).empty() &&
+                err == ERR_UNKNOWN;
+     }},
+    {"a run into a stream the caller already gathers adds to its block",
+     [] {
+         Machine m;
+         std::FILE* rw = std::tmpfile();
+         char block[64];
+         KelOut out = {rw, block, 0, sizeof block, 0};
+         m.kmm->out = &out;
+         KMM_RunFile(oneLineScript().c_str(), m.kmm, nullptr);
+         KO_Flush(&out);
+         KO_Flush(nullptr);
+         m.kmm->out = nullptr;
+         char buf[256] = {};
+         std::rewind(rw);
+         size_t got = std::fread(buf, 1, sizeof buf - 1, rw);
+         std::fclose(rw);
+         return got > 0 && std::string(buf).rfind("   1 P1 PrintProcessTable\n+---", 0) == 0 &&
+                out.failed == 0;
+     }},
+    {"a run into a stream that refuses the text marks the manager's output failed",
+     [] {
+         Machine m;
+         std::FILE* ro = std::fopen("/dev/null", "r");
+         KelOut out = {ro, nullptr, 0, 0, 0};
+         KelOut kept = {};
+         m.kmm->out = &out;
+         int32_t rc = KMM_RunFile(oneLineScript().c_str(), m.kmm, nullptr);
+         m.kmm->out = nullptr;
+         KO_Flush(&out);  // a plain stream keeps nothing to flush
+         KO_Flush(&kept); // nor does memory
+         std::fclose(ro);
+         return rc == 0 && out.failed != 0 && kept.len == 0;
+     }},
+    {"a run whose standard output cannot be written still reads its script",
+     [] {
+         Machine m;
+         std::fflush(stdout);
+         int saved = dup(1);
+         int ro = open("/dev/null", O_RDONLY);
+         dup2(ro, 1);
+         close(ro);
+         int32_t rc = KMM_RunFile(oneLineScript().c_str(), m.kmm, nullptr);
+         std::fflush(stdout);
+         std::clearerr(stdout);
+         dup2(saved, 1);
+         close(saved);
+         return rc == 0;
+     }},
     {"areas whose join would overflow int32_t stay apart",
      [] { return unjoinable(-10, INT32_MAX, 20) && unjoinable(10, -20, INT32_MIN); }},
 };
