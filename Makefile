@@ -16,7 +16,7 @@ FUZZ_SECONDS ?= 60
 BENCH_SIZES  ?= 100000 1000000 10000000
 BENCH_RUNS   ?= 5
 
-.PHONY: all build run test test-plain test-asan memcheck lint coverage fuzz bench package package-test clean
+.PHONY: all build run view test test-plain test-asan memcheck lint coverage fuzz bench package package-test clean
 
 all: build
 
@@ -26,6 +26,11 @@ build:
 
 run: build
 	cd examples && ../$(BUILD)/kelmem demo.txt
+
+# The page of the demo run, written to $(BUILD)/demo.html.
+view: build
+	cd examples && ../$(BUILD)/viewer/kelmem-view -o ../$(BUILD)/demo.html demo.txt
+	@echo "$(CURDIR)/$(BUILD)/demo.html"
 
 # Unit tests and golden cases, without the memcheck runs.
 test-plain: build
@@ -46,7 +51,7 @@ memcheck: build
 
 lint: build
 	@test -n "$(HAVE_CLANG_TIDY)" || { echo "lint needs clang-tidy (apt-get install clang-tidy)"; exit 1; }
-	clang-tidy -p $(BUILD) --quiet src/*.cpp
+	clang-tidy -p $(BUILD) --quiet src/*.cpp viewer/*.cpp
 
 test: test-plain test-asan $(if $(HAVE_VALGRIND),memcheck) $(if $(HAVE_CLANG_TIDY),lint) \
 	$(if $(HAVE_PACKAGING),package-test)

@@ -15,7 +15,7 @@ src=${FUZZ_SOURCE_DIR:-$root}
 build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 case $build in /*) ;; *) build=$root/$build ;; esac
 seconds=${FUZZ_SECONDS:-60}
-targets=${FUZZ_TARGETS:-fuzz_tokens fuzz_loader fuzz_script fuzz_alloc}
+targets=${FUZZ_TARGETS:-fuzz_tokens fuzz_loader fuzz_script fuzz_alloc fuzz_view}
 out=$root/fuzz-out
 cxx=${FUZZ_CXX:-clang++}
 

@@ -1,0 +1,154 @@
+// Option parsing with getopt_long (argument permutation, "--", abbreviated
+// long options), reporting its own single-line messages.
+
+#include "cli.h"
+
+#include <getopt.h>
+
+#include <cstring>
+
+namespace kv {
+
+namespace {
+
+enum LongOnly { OPT_COLOR = 256, OPT_QUIZ };
+
+const option kLongOptions[] = {
+    {"format", required_argument, nullptr, 'f'}, {"output", required_argument, nullptr, 'o'},
+    {"color", required_argument, nullptr, OPT_COLOR}, {"quiz", no_argument, nullptr, OPT_QUIZ},
+    {"help", no_argument, nullptr, 'h'},          {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
+};
+
+bool endsWith(const std::string& s, const char* tail)
+{
+    size_t n = std::strlen(tail);
+    return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+}
+
+// The format an output file's name implies.
+Format formatFor(const std::string& output)
+{
+    if (endsWith(output, ".html"))
+        return Format::Html;
+    if (endsWith(output, ".json") || endsWith(output, ".jsonl"))
+        return Format::Json;
+    return Format::Text;
+}
+
+bool readFormat(const char* arg, Format* f)
+{
+    const struct {
+        const char* name;
+        Format format;
+    } names[] = {{"text", Format::Text}, {"json", Format::Json}, {"html", Format::Html}};
+    for (const auto& n : names) {
+        if (std::strcmp(arg, n.name) == 0) {
+            *f = n.format;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool readColor(const char* arg, Color* c)
+{
+    const struct {
+        const char* name;
+        Color color;
+    } names[] = {{"auto", Color::Auto}, {"always", Color::Always}, {"never", Color::Never}};
+    for (const auto& n : names) {
+        if (std::strcmp(arg, n.name) == 0) {
+            *c = n.color;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The message for an option getopt_long refused.
+std::string refused(int c, const char* arg)
+{
+    if (c == ':')
+        return std::string("option '") + arg + "' needs an argument";
+    if (optopt && optopt < 256)
+        return std::string("unknown option '-") + static_cast<char>(optopt) + "'";
+    return std::string("unknown option '") + arg + "'";
+}
+
+} // namespace
+
+CliAction kv_ParseArgs(int argc, char** argv, Options* opt, std::string* error)
+{
+    bool formatGiven = false;
+    optind = 1; // so that the parser can run more than once (tests)
+    opterr = 0;
+    int c = 0;
+    while ((c = getopt_long(argc, argv, ":f:o:hV", kLongOptions, nullptr)) != -1) {
+        switch (c) {
+        case 'f':
+            if (!readFormat(optarg, &opt->format)) {
+                *error = std::string("unknown format '") + optarg + "' (text, json or html)";
+                return CliAction::Usage;
+            }
+            formatGiven = true;
+            break;
+        case 'o':
+            opt->output = optarg;
+            break;
+        case OPT_COLOR:
+            if (!readColor(optarg, &opt->color)) {
+                *error = std::string("unknown colour mode '") + optarg + "' (auto, always or never)";
+                return CliAction::Usage;
+            }
+            break;
+        case OPT_QUIZ:
+            opt->quiz = true;
+            break;
+        case 'h':
+            return CliAction::Help;
+        case 'V':
+            return CliAction::Version;
+        default:
+            *error = refused(c, argv[optind - 1]);
+            return CliAction::Usage;
+        }
+    }
+    for (int i = optind; i < argc; i++)
+        opt->scripts.emplace_back(argv[i]);
+    if (!formatGiven)
+        opt->format = formatFor(opt->output);
+    if (opt->quiz && opt->format != Format::Html) {
+        *error = "--quiz goes only with the html format";
+        return CliAction::Usage;
+    }
+    if (opt->scripts.empty()) {
+        *error = "no script named";
+        return CliAction::Usage;
+    }
+    return CliAction::Run;
+}
+
+const char* kv_HelpText()
+{
+    return "Usage: kelmem-view [OPTION]... SCRIPT...\n"
+           "Run kelmem scripts and show the run: a memory map per step (text), a trace\n"
+           "(JSON Lines) or a self-contained page (html).\n"
+           "\n"
+           "  -f, --format=FORMAT  text, json or html; default: html when FILE ends in\n"
+           "                       .html, json for .json or .jsonl, else text\n"
+           "  -o, --output=FILE    write to FILE (whole or not at all) instead of\n"
+           "                       standard output\n"
+           "      --color=WHEN     colour the text map: auto (on a terminal, unless\n"
+           "                       NO_COLOR is set), always or never\n"
+           "      --quiz           html only: the page asks for a prediction before\n"
+           "                       it shows each step\n"
+           "  -h, --help           print this help and exit\n"
+           "  -V, --version        print the version and exit\n"
+           "\n"
+           "Scripts and load files are named as for kelmem, relative to the current\n"
+           "folder. Exit status: 0 when the run was shown, 1 when the output could not\n"
+           "be written, 2 for a usage error. See kelmem-view(1).\n";
+}
+
+} // namespace kv

@@ -1,0 +1,274 @@
+// The explanations of a step. Each kind of line has its own short function;
+// the sentences name cells as inclusive ranges ("100-106", or "7" for one).
+
+#include "explain.h"
+
+#include <algorithm>
+
+#include "placement.h"
+
+namespace kv {
+
+namespace {
+
+std::string num(int64_t v)
+{
+    return std::to_string(v);
+}
+
+// "100-106", or "7" for a single cell.
+std::string range(int64_t pos, int64_t len)
+{
+    if (len == 1)
+        return num(pos);
+    return num(pos) + "-" + num(pos + len - 1);
+}
+
+std::string range(const Area& a)
+{
+    return range(a.pos, a.len);
+}
+
+std::string proc(int32_t id)
+{
+    return "P" + num(id);
+}
+
+// "a", "a and b", "a, b and c".
+std::string listOf(const std::vector<std::string>& items)
+{
+    std::string s;
+    for (size_t i = 0; i < items.size(); i++) {
+        if (i > 0)
+            s += i + 1 == items.size() ? " and " : ", ";
+        s += items[i];
+    }
+    return s;
+}
+
+// The free area of list that holds all of [pos, pos + len), or nullptr.
+const Area* holeHolding(const std::vector<Area>& list, int64_t pos, int64_t len)
+{
+    for (const Area& a : list) {
+        if (a.len > 0 && a.pos <= pos && pos + len <= a.end())
+            return &a;
+    }
+    return nullptr;
+}
+
+// The lowest of the largest free areas; the list holds at least one.
+Area largestHole(const std::vector<Area>& list)
+{
+    Area best = {0, 0};
+    for (const Area& a : list) {
+        if (a.len > best.len)
+            best = a;
+    }
+    return best;
+}
+
+// The process's cells as ranges: touching segments joined, empty ones left out.
+std::vector<Area> spans(const std::vector<Area>& segs)
+{
+    std::vector<Area> out;
+    for (const Area& s : segs) {
+        if (s.len <= 0)
+            continue;
+        if (!out.empty() && out.back().end() == s.pos)
+            out.back().len += s.len;
+        else
+            out.push_back(s);
+    }
+    return out;
+}
+
+std::string loaded(const ExplainInput& in)
+{
+    const KelCommand& c = *in.command;
+    std::string who = proc(c.process);
+    if (in.header != ERR_NONE)
+        return std::string();
+    if (in.cells == 0)
+        return who + " holds no cells: every segment of its load file is empty.";
+    std::string s = who + " took cells " + range(c.addr, in.cells) + " (" + num(in.cells) +
+                    (in.cells == 1 ? " cell)" : " cells)");
+    const Area* hole = holeHolding(in.before->free, c.addr, in.cells);
+    if (!hole)
+        return s + ".";
+    s += " from the free area " + range(*hole) + "; ";
+    std::vector<std::string> rest;
+    if (c.addr > hole->pos)
+        rest.push_back(range(hole->pos, c.addr - hole->pos));
+    if (c.addr + in.cells < hole->end())
+        rest.push_back(range(c.addr + in.cells, hole->end() - c.addr - in.cells));
+    if (rest.empty())
+        return s + "nothing of it remains.";
+    return s + listOf(rest) + (rest.size() == 1 ? " remains free." : " remain free.");
+}
+
+// What stood first in the way of [pos, pos + n): a segment of another
+// process, or the end of memory.
+std::string obstacle(const ExplainInput& in, int64_t pos, int64_t n)
+{
+    const MemState& st = *in.before;
+    int64_t lowest = -1;
+    std::string what;
+    for (int32_t id = 0; id < kSlots; id++) {
+        for (size_t k = 0; st.live[id] && k < st.segs[id].size(); k++) {
+            const Area& s = st.segs[id][k];
+            if (s.len <= 0 || s.end() <= pos || s.pos >= pos + n)
+                continue;
+            int64_t from = std::max<int64_t>(s.pos, pos);
+            if (lowest < 0 || from < lowest) {
+                lowest = from;
+                what = proc(id) + "'s segment " + num(static_cast<int64_t>(k)) + " (" +
+                       range(s) + ") is in the way";
+            }
+        }
+    }
+    if (lowest >= 0)
+        return what;
+    if (pos + n > kCells)
+        return "memory ends at cell " + num(kCells - 1);
+    return "the cells are not free";
+}
+
+std::string loadTooBig(const ExplainInput& in)
+{
+    const KelCommand& c = *in.command;
+    if (in.header == ERR_INSUFFICIENTMEM)
+        return "The load file asks for a segment of more cells than any memory holds.";
+    if (in.header != ERR_NONE)
+        return std::string();
+    Stats st;
+    kv_Stats(in.before->free, &st);
+    std::string s = proc(c.process) + " needed " + num(in.cells) + " cells back to back from " +
+                    num(c.addr) + " (" + range(c.addr, in.cells) + "), but " +
+                    obstacle(in, c.addr, in.cells) + ". ";
+    if (st.largest >= in.cells)
+        return s + "The free area " + range(largestHole(in.before->free)) + " holds " +
+               num(in.cells) + ": the address chosen failed, not memory.";
+    if (st.free >= in.cells)
+        return s + "Memory held " + num(st.free) + " free cells in all, enough, but the " +
+               "largest free area has " + num(st.largest) + ": the failure is fragmentation.";
+    return s + "Memory held only " + num(st.free) + " free cells in all: not enough anywhere.";
+}
+
+std::string loadFailed(const ExplainInput& in)
+{
+    const KelCommand& c = *in.command;
+    switch (in.error) {
+    case ERR_INSUFFICIENTMEM:
+        return loadTooBig(in);
+    case ERR_PROCESSEXISTS:
+        return proc(c.process) + " is already loaded; terminate it first.";
+    case ERR_NOFILE:
+        return "The load file \"" + std::string(c.text) +
+               "\" is missing, unreadable or a folder, relative to the folder of the run.";
+    case ERR_DATAOVERFLOW:
+        if (in.header != ERR_NONE || !in.sizes || in.sizes->empty())
+            return std::string();
+        if (in.sizes->size() == 1)
+            return "The load file holds more values than segment 0 takes (" +
+                   num((*in.sizes)[0]) + " cells).";
+        return "The load file holds more values than segments 0 and 1 take (" +
+               num((*in.sizes)[0]) + " and " + num((*in.sizes)[1]) + " cells).";
+    default:
+        return std::string();
+    }
+}
+
+std::string terminated(const ExplainInput& in)
+{
+    const int32_t id = in.command->process;
+    std::vector<Area> freed = spans(in.before->segs[id]);
+    if (freed.empty())
+        return proc(id) + " held no cells; nothing went back.";
+    std::vector<std::string> parts;
+    for (const Area& r : freed) {
+        std::string s = "cells " + range(r) + " freed";
+        const Area* now = holeHolding(in.after->free, r.pos, r.len);
+        std::vector<std::string> joined;
+        for (const Area& a : in.before->free) {
+            if (now && a.len > 0 && a.pos >= now->pos && a.end() <= now->end())
+                joined.push_back(range(a));
+        }
+        if (!now || joined.empty())
+            s += " and stand alone";
+        else
+            s += "; joined the free area" + std::string(joined.size() > 1 ? "s " : " ") +
+                 listOf(joined) + " into " + range(*now);
+        parts.push_back(s);
+    }
+    std::string all = proc(id) + " ended: ";
+    for (size_t i = 0; i < parts.size(); i++)
+        all += (i ? "; " : "") + parts[i];
+    return all + ".";
+}
+
+std::string storeFailed(const ExplainInput& in)
+{
+    const KelCommand& c = *in.command;
+    if (in.error == ERR_NOPROCESS)
+        return "There is no process " + proc(c.process) + " to store into.";
+    if (in.error != ERR_INVALIDADDRESS || !in.before->live[c.process])
+        return std::string();
+    const std::vector<Area>& segs = in.before->segs[c.process];
+    const std::string who = proc(c.process);
+    if (!segs.empty() && segs[0].len > 0 && c.addr >= segs[0].pos && c.addr < segs[0].end())
+        return "Cell " + num(c.addr) + " lies in " + who + "'s instruction segment " +
+               range(segs[0]) + ", which takes no stores.";
+    std::vector<std::string> data;
+    for (size_t k = 1; k < segs.size(); k++) {
+        if (segs[k].len > 0)
+            data.push_back(range(segs[k]));
+    }
+    if (data.empty())
+        return "Cell " + num(c.addr) + " is outside " + who + ", which has no segment that " +
+               "takes stores (only those after the first do).";
+    return "Cell " + num(c.addr) + " lies outside " + who + "'s data segments (" + listOf(data) +
+           "), the only cells that take stores.";
+}
+
+std::string otherError(const ExplainInput& in)
+{
+    switch (in.error) {
+    case ERR_UNKNOWN:
+        // A line without tokens; a command fails so only when memory runs out.
+        return in.command ? std::string() : "The line holds no command: only blanks or a comment.";
+    case ERR_NOPROCESS:
+        return "There is no process " + proc(in.command->process) + ".";
+    case ERR_NOPRIVILEGE:
+        return "Only P0 may print all of memory.";
+    case ERR_PARSEEND:
+        return "END stops this script; the rest of its file is not read.";
+    default:
+        return std::string();
+    }
+}
+
+std::string explain(const ExplainInput& in)
+{
+    if (!in.command)
+        return in.error == ERR_UNKNOWN ? otherError(in) : std::string();
+    switch (in.command->command) {
+    case COMMAND_LOADFILE:
+        return in.error == ERR_NONE ? loaded(in) : loadFailed(in);
+    case COMMAND_TERMINATEPROCESS:
+        return in.error == ERR_NONE ? terminated(in) : otherError(in);
+    case COMMAND_STORE:
+        return in.error == ERR_NONE ? std::string() : storeFailed(in);
+    default:
+        return in.error == ERR_NONE ? std::string() : otherError(in);
+    }
+}
+
+} // namespace
+
+bool kv_Explain(const ExplainInput& in, std::string* out)
+{
+    *out = explain(in);
+    return !out->empty();
+}
+
+} // namespace kv

@@ -1,0 +1,390 @@
+// JSON rendering of trace events. Numbers and strings are appended to a
+// reused buffer; nothing is allocated per event once the buffer has grown.
+
+#include "json.h"
+
+#include <charconv>
+
+namespace kv {
+
+namespace {
+
+// Buffered bytes written out at once.
+constexpr size_t kFlushAt = 1 << 16;
+
+const char kHex[] = "0123456789abcdef";
+
+// Appends a string literal without measuring it at run time.
+template <size_t N> void lit(std::string* out, const char (&text)[N])
+{
+    out->append(text, N - 1);
+}
+
+void hexEscape(std::string* out, uint32_t unit)
+{
+    const char e[6] = {'\\', 'u', kHex[(unit >> 12) & 15], kHex[(unit >> 8) & 15],
+                       kHex[(unit >> 4) & 15], kHex[unit & 15]};
+    out->append(e, sizeof e);
+}
+
+// Length of the valid UTF-8 sequence at s[0..n), or 0 when there is none:
+// no overlong forms, no surrogates, nothing past U+10FFFF.
+size_t utf8Length(const unsigned char* s, size_t n)
+{
+    const unsigned char c = s[0];
+    size_t len = 0;
+    unsigned char lo = 0x80;
+    unsigned char hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3;
+        lo = c == 0xE0 ? 0xA0 : 0x80;
+        hi = c == 0xED ? 0x9F : 0xBF;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4;
+        lo = c == 0xF0 ? 0x90 : 0x80;
+        hi = c == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (n < len || s[1] < lo || s[1] > hi)
+        return 0;
+    for (size_t i = 2; i < len; i++) {
+        if (s[i] < 0x80 || s[i] > 0xBF)
+            return 0;
+    }
+    return len;
+}
+
+// Appends an ASCII byte, escaped as JSON (and, with html, as page text) needs.
+void asciiByte(std::string* out, unsigned char c, bool html)
+{
+    switch (c) {
+    case '"':
+        lit(out, "\\\"");
+        return;
+    case '\\':
+        lit(out, "\\\\");
+        return;
+    case '\n':
+        lit(out, "\\n");
+        return;
+    case '\t':
+        lit(out, "\\t");
+        return;
+    case '\r':
+        lit(out, "\\r");
+        return;
+    default:
+        break;
+    }
+    if (c < 0x20 || (html && (c == '<' || c == '>' || c == '&')))
+        hexEscape(out, c);
+    else
+        out->push_back(static_cast<char>(c));
+}
+
+// A printable ASCII byte that needs no escape.
+bool isPlain(unsigned char c, bool html)
+{
+    if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\')
+        return false;
+    return !html || (c != '<' && c != '>' && c != '&');
+}
+
+void key(std::string* out, const char* name)
+{
+    out->push_back('"');
+    out->append(name);
+    lit(out, "\":");
+}
+
+void number(std::string* out, int64_t v)
+{
+    char text[24];
+    auto res = std::to_chars(text, text + sizeof text, v);
+    out->append(text, static_cast<size_t>(res.ptr - text));
+}
+
+void area(std::string* out, const Area& a)
+{
+    out->push_back('[');
+    number(out, a.pos);
+    out->push_back(',');
+    number(out, a.len);
+    out->push_back(']');
+}
+
+void areas(std::string* out, const std::vector<Area>& list)
+{
+    out->push_back('[');
+    for (size_t i = 0; i < list.size(); i++) {
+        if (i)
+            out->push_back(',');
+        area(out, list[i]);
+    }
+    out->push_back(']');
+}
+
+void processes(std::string* out, const MemState& st)
+{
+    out->push_back('[');
+    bool first = true;
+    for (int32_t id = 0; id < kSlots; id++) {
+        if (!st.live[id])
+            continue;
+        out->append(first ? "{\"id\":" : ",{\"id\":");
+        first = false;
+        number(out, id);
+        lit(out, ",\"segments\":");
+        areas(out, st.segs[id]);
+        out->push_back('}');
+    }
+    out->push_back(']');
+}
+
+void cell(std::string* out, const CellChange& c, bool html)
+{
+    out->push_back('[');
+    number(out, c.addr);
+    switch (c.kind) {
+    case CellKind::Int:
+        lit(out, ",\"int\",");
+        number(out, c.value);
+        break;
+    case CellKind::Str:
+        lit(out, ",\"str\",");
+        kv_JsonString(out, c.text, html);
+        break;
+    case CellKind::Ins:
+        lit(out, ",\"ins\",");
+        if (c.text.empty())
+            number(out, c.value);
+        else
+            kv_JsonString(out, c.text, html);
+        break;
+    case CellKind::Empty:
+        lit(out, ",\"empty\",null");
+        break;
+    case CellKind::Unset:
+        lit(out, ",\"unset\",null");
+        break;
+    }
+    out->push_back(']');
+}
+
+// A fraction in ten-thousandths as a JSON number: 1041 -> 0.1041, 0 -> 0.
+void fraction(std::string* out, int32_t tenThousandths)
+{
+    if (tenThousandths < 0) {
+        lit(out, "null");
+        return;
+    }
+    number(out, tenThousandths / 10000);
+    int32_t rest = tenThousandths % 10000;
+    if (rest == 0)
+        return;
+    char digits[5] = {'.', '0', '0', '0', '0'};
+    for (int i = 4; i >= 1; i--, rest /= 10)
+        digits[i] = static_cast<char>('0' + rest % 10);
+    size_t len = 5;
+    while (digits[len - 1] == '0')
+        len--;
+    out->append(digits, len);
+}
+
+void stats(std::string* out, const Stats& s)
+{
+    lit(out, "{\"free\":");
+    number(out, s.free);
+    lit(out, ",\"holes\":");
+    number(out, s.holes);
+    lit(out, ",\"largest\":");
+    number(out, s.largest);
+    lit(out, ",\"fragmentation\":");
+    fraction(out, s.fragmentation);
+    lit(out, ",\"histogram\":[");
+    for (size_t i = 0; i < s.histogram.size(); i++) {
+        if (i)
+            out->push_back(',');
+        number(out, s.histogram[i]);
+    }
+    lit(out, "]}");
+}
+
+void position(std::string* out, const char* name, int32_t pos)
+{
+    key(out, name);
+    if (pos < 0)
+        lit(out, "null");
+    else
+        number(out, pos);
+}
+
+void request(std::string* out, const Step& s)
+{
+    lit(out, ",\"request\":{\"cells\":");
+    number(out, s.requestCells);
+    lit(out, ",\"sizes\":[");
+    for (size_t i = 0; i < s.requestSizes.size(); i++) {
+        if (i)
+            out->push_back(',');
+        number(out, s.requestSizes[i]);
+    }
+    lit(out, "]},\"placements\":{");
+    position(out, "first", s.placements.first);
+    out->push_back(',');
+    position(out, "best", s.placements.best);
+    out->push_back(',');
+    position(out, "worst", s.placements.worst);
+    out->push_back(',');
+    position(out, "next", s.placements.next);
+    out->push_back('}');
+}
+
+} // namespace
+
+void kv_JsonString(std::string* out, std::string_view bytes, bool html)
+{
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+    const size_t n = bytes.size();
+    out->push_back('"');
+    size_t i = 0;
+    while (i < n) {
+        // Runs of bytes that go through as they are, appended at once.
+        size_t plain = i;
+        while (plain < n && isPlain(s[plain], html))
+            plain++;
+        out->append(reinterpret_cast<const char*>(s + i), plain - i);
+        i = plain;
+        if (i == n)
+            break;
+        if (s[i] < 0x80) {
+            asciiByte(out, s[i], html);
+            i++;
+            continue;
+        }
+        size_t len = utf8Length(s + i, n - i);
+        if (len == 0) {
+            hexEscape(out, 0xDC00U + s[i]);
+            i++;
+            continue;
+        }
+        // U+2028 and U+2029 end a line in older JavaScript.
+        if (html && len == 3 && s[i] == 0xE2 && s[i + 1] == 0x80 &&
+            (s[i + 2] == 0xA8 || s[i + 2] == 0xA9))
+            hexEscape(out, s[i + 2] == 0xA8 ? 0x2028U : 0x2029U);
+        else
+            out->append(reinterpret_cast<const char*>(s + i), len);
+        i += len;
+    }
+    out->push_back('"');
+}
+
+void kv_JsonMeta(std::string* out, const std::vector<std::string>& files, bool html)
+{
+    lit(out, "{\"type\":\"meta\",\"schema\":\"kelmem-trace/1\",\"version\":");
+    kv_JsonString(out, KELMEM_VERSION, html);
+    lit(out, ",\"memory\":");
+    number(out, kCells);
+    lit(out, ",\"files\":[");
+    for (size_t i = 0; i < files.size(); i++) {
+        if (i)
+            out->push_back(',');
+        kv_JsonString(out, files[i], html);
+    }
+    lit(out, "]}");
+}
+
+void kv_JsonBanner(std::string* out, std::string_view file, std::string_view output, bool html)
+{
+    lit(out, "{\"type\":\"banner\",\"file\":");
+    kv_JsonString(out, file, html);
+    lit(out, ",\"output\":");
+    kv_JsonString(out, output, html);
+    out->push_back('}');
+}
+
+void kv_JsonStep(std::string* out, const Step& s, bool html)
+{
+    lit(out, "{\"type\":\"step\",\"file\":");
+    kv_JsonString(out, s.file, html);
+    lit(out, ",\"line\":");
+    number(out, s.line);
+    lit(out, ",\"text\":");
+    kv_JsonString(out, s.text, html);
+    lit(out, ",\"output\":");
+    kv_JsonString(out, s.output, html);
+    lit(out, ",\"error\":");
+    const char* error = kv_ErrorText(s.error);
+    if (error)
+        kv_JsonString(out, error, html);
+    else
+        lit(out, "null");
+    lit(out, ",\"processes\":");
+    processes(out, *s.state);
+    lit(out, ",\"free\":");
+    areas(out, s.state->free);
+    lit(out, ",\"cells\":[");
+    for (size_t i = 0; i < s.cells.size(); i++) {
+        if (i)
+            out->push_back(',');
+        cell(out, s.cells[i], html);
+    }
+    lit(out, "],\"stats\":");
+    stats(out, s.stats);
+    if (s.hasRequest)
+        request(out, s);
+    lit(out, ",\"explain\":");
+    if (s.hasExplain)
+        kv_JsonString(out, s.explain, html);
+    else
+        lit(out, "null");
+    out->push_back('}');
+}
+
+void kv_JsonEnd(std::string* out, uint64_t steps)
+{
+    lit(out, "{\"type\":\"end\",\"steps\":");
+    number(out, static_cast<int64_t>(steps));
+    out->push_back('}');
+}
+
+void JsonLinesSink::flush(bool always)
+{
+    if (buf_.size() < kFlushAt && !always)
+        return;
+    std::fwrite(buf_.data(), 1, buf_.size(), fp_);
+    buf_.clear();
+}
+
+void JsonLinesSink::begin(const std::vector<std::string>& files)
+{
+    kv_JsonMeta(&buf_, files, false);
+    buf_.push_back('\n');
+    flush(false);
+}
+
+void JsonLinesSink::banner(std::string_view file, std::string_view output)
+{
+    kv_JsonBanner(&buf_, file, output, false);
+    buf_.push_back('\n');
+    flush(false);
+}
+
+void JsonLinesSink::step(const Step& step)
+{
+    kv_JsonStep(&buf_, step, false);
+    buf_.push_back('\n');
+    flush(false);
+}
+
+void JsonLinesSink::end(uint64_t steps, const MemState&)
+{
+    kv_JsonEnd(&buf_, steps);
+    buf_.push_back('\n');
+    flush(true);
+}
+
+} // namespace kv

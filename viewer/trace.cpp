@@ -1,0 +1,316 @@
+// The run's observer. After each line it reads the manager (processes, free
+// list, cells) and compares with its copy from the line before: the cells
+// that differ are the line's changes, the two states feed the explanation
+// and the free list before the line feeds the what-if placement.
+
+#include "trace.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <unordered_map>
+#include <utility>
+
+#include "KelLoad.h"
+#include "explain.h"
+#include "placement.h"
+
+namespace kv {
+
+namespace {
+
+DataType_e tagOf(const KelMem& cell)
+{
+    DataType_e tag;
+    std::memcpy(&tag, &cell, sizeof tag);
+    return tag;
+}
+
+// True when two cells hold the same tag and value; the bytes after a
+// string's NUL and any padding do not count.
+bool sameCell(const KelMem& a, const KelMem& b)
+{
+    const DataType_e tag = tagOf(a);
+    if (tag != tagOf(b))
+        return false;
+    switch (tag) {
+    case DATA_INTEGER:
+        return a.integer.value == b.integer.value;
+    case DATA_STRING:
+        return std::strncmp(a.string.value, b.string.value, sizeof a.string.value) == 0;
+    case DATA_INSTRUCTION:
+        return a.instruction.value == b.instruction.value;
+    default:
+        return true;
+    }
+}
+
+void readList(const SegList* list, std::vector<Area>* out)
+{
+    out->clear();
+    for (const SegList* s = KMM_SeekSegListHead(const_cast<SegList*>(list)); s; s = s->next)
+        out->push_back({s->seg.pos, s->seg.len});
+}
+
+// The new content of a cell, as the trace names it.
+void describeCell(int32_t addr, const KelMem& cell, CellChange* out)
+{
+    out->addr = addr;
+    out->value = 0;
+    out->text.clear();
+    switch (tagOf(cell)) {
+    case DATA_ERROR:
+        out->kind = CellKind::Empty;
+        return;
+    case DATA_INTEGER:
+        out->kind = CellKind::Int;
+        out->value = cell.integer.value;
+        return;
+    case DATA_STRING: {
+        out->kind = CellKind::Str;
+        const void* nul = std::memchr(cell.string.value, '\0', sizeof cell.string.value);
+        size_t len = nul ? static_cast<size_t>(static_cast<const char*>(nul) - cell.string.value)
+                         : sizeof cell.string.value;
+        out->text.assign(cell.string.value, len);
+        return;
+    }
+    case DATA_INSTRUCTION:
+        out->kind = CellKind::Ins;
+        out->value = static_cast<uint32_t>(cell.instruction.value);
+        out->text = cell.instruction.value == INSTRUCTION_RUN    ? "RUN"
+                    : cell.instruction.value == INSTRUCTION_HALT ? "HALT"
+                                                                 : "";
+        return;
+    default:
+        out->kind = CellKind::Unset;
+        return;
+    }
+}
+
+// The line without its line end ("\n" or "\r\n"), up to a NUL.
+std::string_view lineText(const char* text)
+{
+    std::string_view t(text ? text : "");
+    if (!t.empty() && t.back() == '\n') {
+        t.remove_suffix(1);
+        if (!t.empty() && t.back() == '\r')
+            t.remove_suffix(1);
+    }
+    return t;
+}
+
+// Load-file headers already read, by name, with the file's identity then:
+// a script loads the same few files again and again.
+class HeaderCache {
+  public:
+    // Reads a load file's header, but only from a regular file: the loader
+    // has already read it, and a pipe or a device would give other bytes or
+    // block.
+    ErrMessage_t read(const char* name, std::vector<int32_t>* sizes)
+    {
+        struct stat st;
+        if (stat(name, &st) != 0 || !S_ISREG(st.st_mode))
+            return ERR_NOFILE;
+        if (entries_.size() >= kMaxEntries)
+            entries_.clear();
+        Entry& e = entries_[name];
+        if (!e.valid || e.ino != st.st_ino || e.dev != st.st_dev || e.size != st.st_size ||
+            e.mtime.tv_sec != st.st_mtim.tv_sec || e.mtime.tv_nsec != st.st_mtim.tv_nsec) {
+            int32_t n = 0;
+            int32_t read[4] = {};
+            e.result = KelMM_ReadHeader(name, &n, read);
+            e.sizes.assign(read, read + (e.result == ERR_NONE ? n : 0));
+            e.valid = true;
+            e.ino = st.st_ino;
+            e.dev = st.st_dev;
+            e.size = st.st_size;
+            e.mtime = st.st_mtim;
+        }
+        *sizes = e.sizes;
+        return e.result;
+    }
+
+  private:
+    struct Entry {
+        bool valid = false;
+        ino_t ino = 0;
+        dev_t dev = 0;
+        off_t size = 0;
+        timespec mtime = {};
+        ErrMessage_t result = ERR_NOFILE;
+        std::vector<int32_t> sizes;
+    };
+    // Emptied when full, so that memory stays flat whatever names a script spells.
+    static constexpr size_t kMaxEntries = 256;
+    std::unordered_map<std::string, Entry> entries_;
+};
+
+class Tracer {
+  public:
+    Tracer(KelMM* kmm, Sink* sink)
+        : kmm_(kmm), sink_(sink), cells_(kmm->mem, kmm->mem + kmm->memSize)
+    {
+        kv_ReadState(kmm, &before_);
+    }
+
+    static void seen(void* ctx, const KelEvent* ev)
+    {
+        auto* t = static_cast<Tracer*>(ctx);
+        if (ev->kind == EVENT_BANNER)
+            t->sink_->banner(ev->file, t->takeOutput());
+        else
+            t->onLine(*ev);
+        t->kmm_->out->len = 0;
+    }
+
+    uint64_t steps() const
+    {
+        return steps_;
+    }
+    const MemState& state() const
+    {
+        return before_;
+    }
+
+  private:
+    std::string_view takeOutput() const
+    {
+        const KelOut* out = kmm_->out;
+        return out->len ? std::string_view(out->buf, out->len) : std::string_view();
+    }
+
+    // Collects the cells that differ from the copy and brings the copy up to date.
+    void diffCells()
+    {
+        step_.cells.clear();
+        const KelMem* mem = kmm_->mem;
+        const size_t n = cells_.size();
+        // Equal bytes are equal cells: the common case costs one comparison.
+        if (std::memcmp(cells_.data(), mem, n * sizeof(KelMem)) == 0)
+            return;
+        for (size_t i = 0; i < n; i++) {
+            const bool same = sameCell(cells_[i], mem[i]);
+            cells_[i] = mem[i];
+            if (same)
+                continue;
+            step_.cells.emplace_back();
+            describeCell(static_cast<int32_t>(i), mem[i], &step_.cells.back());
+        }
+    }
+
+    // The request and placements of a LoadFile; the header's result.
+    ErrMessage_t request(const KelCommand& cmd)
+    {
+        step_.requestSizes.clear();
+        ErrMessage_t header = headers_.read(cmd.text, &step_.requestSizes);
+        if (header != ERR_NONE)
+            return header;
+        step_.hasRequest = true;
+        step_.requestCells = 0;
+        for (int32_t s : step_.requestSizes)
+            step_.requestCells += s;
+        step_.placements = kv_Place(before_.free, step_.requestCells, &rover_);
+        return header;
+    }
+
+    void onLine(const KelEvent& ev)
+    {
+        kv_ReadState(kmm_, &after_);
+        step_.file = ev.file;
+        step_.line = ev.line;
+        step_.text = lineText(ev.text);
+        step_.output = takeOutput();
+        step_.error = ev.error;
+        step_.state = &after_;
+        // Only a load and a store write cells; the other commands print, or
+        // give segments back with their cells as they are.
+        const bool writes = ev.command && (ev.command->command == COMMAND_LOADFILE ||
+                                           (ev.command->command == COMMAND_STORE &&
+                                            ev.error == ERR_NONE));
+        if (writes)
+            diffCells();
+        else
+            step_.cells.clear();
+        kv_Stats(after_.free, &step_.stats);
+        step_.hasRequest = false;
+        ExplainInput in;
+        in.command = ev.command;
+        in.error = ev.error;
+        in.before = &before_;
+        in.after = &after_;
+        if (ev.command && ev.command->command == COMMAND_LOADFILE) {
+            in.header = request(*ev.command);
+            in.sizes = &step_.requestSizes;
+            in.cells = step_.requestCells;
+        }
+        step_.hasExplain = kv_Explain(in, &step_.explain);
+        steps_++;
+        sink_->step(step_);
+        std::swap(before_, after_);
+    }
+
+    KelMM* kmm_;
+    Sink* sink_;
+    std::vector<KelMem> cells_; // the cells as the last step left them
+    MemState before_;           // the state after the last line
+    MemState after_;            // the state after this line
+    Step step_;                 // reused from line to line
+    HeaderCache headers_;
+    int32_t rover_ = 0;         // next fit's roving position
+    uint64_t steps_ = 0;
+};
+
+} // namespace
+
+void kv_ReadState(const KelMM* kmm, MemState* st)
+{
+    for (int32_t id = 0; id < kSlots; id++) {
+        const Process* p = kmm->processList[id];
+        st->live[id] = p != nullptr;
+        if (p)
+            readList(p->segments, &st->segs[id]);
+        else
+            st->segs[id].clear();
+    }
+    readList(kmm->memFree, &st->free);
+}
+
+const char* kv_ErrorText(ErrMessage_t error)
+{
+    if (error == ERR_NONE)
+        return nullptr;
+    if (error >= ERR_INVALIDINPUT && error < ERR_NONE)
+        return ErrMessages[error];
+    return "Unknown error.";
+}
+
+bool kv_Trace(const std::vector<std::string>& files, Sink* sink)
+{
+    KelMM* kmm = KMM_Create(KMM_MEMORY_CELLS);
+    if (!kmm)
+        return false;
+    KelOut out = {};
+    kmm->out = &out;
+    std::vector<const char*> names;
+    names.reserve(files.size());
+    for (const std::string& f : files)
+        names.push_back(f.c_str());
+    bool ok = true;
+    {
+        Tracer tracer(kmm, sink);
+        const KelObserver obs = {&Tracer::seen, &tracer};
+        sink->begin(files);
+        KMM_RunFiles(kmm, static_cast<int32_t>(names.size()), names.data(), &obs);
+        // Every byte the run wrote belongs to an event; any left over, or
+        // lost for want of memory, would break the trace.
+        ok = out.failed == 0 && out.len == 0;
+        sink->end(tracer.steps(), tracer.state());
+    }
+    KMM_Free(kmm);
+    std::free(kmm);
+    KO_Free(&out);
+    return ok;
+}
+
+} // namespace kv
