@@ -162,6 +162,13 @@ const Row kRows[] = {
          return out == "   1 P1 PrintProcessTable\n******* ERROR: Unknown error.\n";
      }},
     {"an observer without a callback is not called", observerWithoutCallback},
+    {"every code has its text; a code past ERR_NONE is an unknown error",
+     [] {
+         return KMM_ErrorText(ERR_NONE) == nullptr &&
+                std::string(KMM_ErrorText(ERR_UNKNOWN)) == "Unknown error." &&
+                std::string(KMM_ErrorText(ERR_PARSEEND)) == ErrMessages[ERR_PARSEEND] &&
+                std::string(KMM_ErrorText(static_cast<ErrMessage_t>(13))) == "Unknown error.";
+     }},
     {"lines that fill the echo's buffer exactly, or more than fill it, are echoed whole",
      [] {
          Machine m;
