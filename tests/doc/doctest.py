@@ -157,8 +157,8 @@ def prepare(work, root, programs):
     shutil.rmtree(work, ignore_errors=True)
     shutil.copytree(os.path.join(root, 'examples'), os.path.join(work, 'examples'))
     os.makedirs(os.path.join(work, 'build'))
-    for spec in programs:
-        name, _, path = spec.partition('=')
+    for given in programs:
+        name, _, path = given.partition('=')
         os.symlink(os.path.abspath(path), os.path.join(work, 'build', name))
 
 
