@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "KelAlloc.h"
 #include "KelMem_Internal.h"
 #include "kelparse.h"
 
@@ -56,7 +57,7 @@ bool lineAppend(LineBuf* lb, char c)
 {
     if (lb->len + 1 >= lb->cap) {
         size_t cap = lb->cap ? lb->cap * 2 : 256;
-        auto* grown = static_cast<char*>(std::realloc(lb->data, cap));
+        auto* grown = static_cast<char*>(kel_Realloc(lb->data, cap));
         if (!grown)
             return false;
         lb->data = grown;
@@ -295,9 +296,12 @@ ErrMessage_t loadHeader(Load* ld, int32_t addr)
     ErrMessage_t err = readHeader(ld, &numSegments, segSizes);
     if (err != ERR_NONE)
         return err;
-    if (KMM_AllocateProcessAt(ld->kmm, ld->process, addr, numSegments, segSizes) != ERR_NONE)
-        return ERR_INSUFFICIENTMEM;
-    return ERR_NONE;
+    // The arguments are sound by now: ERR_UNKNOWN means the heap ran out,
+    // anything else that main memory has no room.
+    err = KMM_AllocateProcessAt(ld->kmm, ld->process, addr, numSegments, segSizes);
+    if (err == ERR_NONE || err == ERR_UNKNOWN)
+        return err;
+    return ERR_INSUFFICIENTMEM;
 }
 
 // Places the values of every line up to the end of the file or the first

@@ -18,7 +18,8 @@ extern const char* const* const DataType_List[];
 // Loads the file as process `process` (0-9) with its segments placed back to
 // back from cell addr. On ERR_NONE the process exists with the file's values
 // in its cells; on any other result no process is left in the slot (or the
-// one that was there is untouched) and the file is closed.
+// one that was there is untouched) and the file is closed. ERR_UNKNOWN when
+// memory runs out; the free list and the slot are then as they were.
 ErrMessage_t KelMM_Load(KelMM* kmm, int32_t process, const char* filename, int32_t addr);
 
 // Reads the header of a load file (magic, count and sizes lines) as
@@ -28,7 +29,8 @@ ErrMessage_t KelMM_Load(KelMM* kmm, int32_t process, const char* filename, int32
 ErrMessage_t KelMM_ReadHeader(const char* filename, int32_t* nSegs, int32_t* sizes);
 
 // Reads the next whole line of fp and returns its tokens (see Explode), or
-// nullptr at the end of the file, on a read error or for a line without
-// tokens. buf (len bytes) receives as much of the line as fits. *n, when n is
-// not nullptr, receives the token count or -1. The caller owns the list.
+// nullptr at the end of the file, on a read error, for a line without tokens
+// or when memory runs out. buf (len bytes) receives as much of the line as
+// fits. *n, when n is not nullptr, receives the token count or -1. The
+// caller owns the list.
 char** GetExplodedLine(char* buf, int32_t len, std::FILE* fp, int32_t* n);

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "KelAlloc.h"
 #include "KelLoad.h"
 #include "KelMem_Internal.h"
 
@@ -76,14 +77,14 @@ void rlText(ReportLine* rl, const char* s)
 // value as KO_Int writes it.
 void rlInt(ReportLine* rl, int32_t value, int32_t width)
 {
-    if (sizeof rl->text - rl->len >= KO_INT_TEXT)
+    if (sizeof rl->text - rl->len >= KO_INT_TEXT) // GCOVR_EXCL_BR_LINE: every report line fits
         rl->len += KO_IntText(rl->text + rl->len, value, width);
 }
 
-// True when {pos, len} is a non-negative area that ends inside memory.
+// True when {pos, len}, both not negative, ends inside memory.
 bool areaInMemory(const KelMM* kmm, int32_t pos, int32_t len)
 {
-    return pos >= 0 && len >= 0 && static_cast<int64_t>(pos) + len <= kmm->memSize;
+    return static_cast<int64_t>(pos) + len <= kmm->memSize;
 }
 
 // The tag of a cell, whichever variant it holds. Every variant begins with
@@ -118,27 +119,38 @@ int32_t areaIsOwned(const KelMM* kmm, int32_t pos, int32_t size)
     return 0;
 }
 
-// Gives {pos, len} back to the free list. An empty free list is begun anew
-// with this area rather than left empty. ERR_UNKNOWN when that first node
-// cannot be had.
+// Gives a single detached node back to the free list, which takes it over;
+// needs no memory. A node of length 0, or one whose area is free already
+// (a segment given back before its owner ended), is freed instead.
+void giveBackNode(KelMM* kmm, SegList* node)
+{
+    if (node->seg.len == 0 || KMM_InsertSegNode(&kmm->memFree, node) != 0)
+        std::free(node);
+}
+
+// Gives {pos, len} back to the free list. ERR_UNKNOWN, with nothing changed,
+// when a node for it cannot be had.
 ErrMessage_t giveBack(KelMM* kmm, int32_t pos, int32_t len)
 {
     if (len == 0)
         return ERR_NONE;
-    if (!kmm->memFree) {
-        kmm->memFree = KMM_CreateSegList(pos, len, nullptr, nullptr);
-        return kmm->memFree ? ERR_NONE : ERR_UNKNOWN;
-    }
-    kmm->memFree = KMM_AddAreaToSegList(kmm->memFree, pos, len);
+    SegList* node = KMM_CreateSegList(pos, len, nullptr, nullptr);
+    if (!node)
+        return ERR_UNKNOWN;
+    giveBackNode(kmm, node);
     return ERR_NONE;
 }
 
-// Gives every area of a process's list back and frees the list.
+// Gives every area of a process's list back by moving its nodes into the
+// free list; cannot fail.
 void giveBackList(KelMM* kmm, SegList* list)
 {
-    for (SegList* s = KMM_SeekSegListHead(list); s; s = s->next)
-        giveBack(kmm, s->seg.pos, s->seg.len);
-    KMM_FreeSegList(list);
+    SegList* s = KMM_SeekSegListHead(list);
+    while (s) {
+        SegList* next = s->next;
+        giveBackNode(kmm, s);
+        s = next;
+    }
 }
 
 // True when no size is negative; sizes of a process to be created.
@@ -157,8 +169,9 @@ bool sizesValid(int32_t nSegs, const int32_t* size)
 // the first segment holds the program and never accepts a store.
 const SegList* storeSegment(const Process* p, int32_t addr)
 {
+    // Every process has its first segment from its creation on.
     const SegList* head = KMM_SeekSegListHead(p->segments);
-    for (const SegList* s = head ? head->next : nullptr; s; s = s->next) {
+    for (const SegList* s = head->next; s; s = s->next) {
         if (s->seg.pos <= addr && addr < static_cast<int64_t>(s->seg.pos) + s->seg.len)
             return s;
     }
@@ -219,13 +232,13 @@ KelMM* KMM_Create(int32_t memSize)
 {
     if (memSize < 1)
         return nullptr;
-    auto* kmm = static_cast<KelMM*>(std::malloc(sizeof(KelMM)));
+    auto* kmm = static_cast<KelMM*>(kel_Malloc(sizeof(KelMM)));
     if (!kmm)
         return nullptr;
     for (Process*& slot : kmm->processList)
         slot = nullptr;
     // Zero bytes: every cell carries the tag DATA_MAGIC, never allocated.
-    kmm->mem = static_cast<KelMem*>(std::calloc(static_cast<size_t>(memSize), sizeof(KelMem)));
+    kmm->mem = static_cast<KelMem*>(kel_Calloc(static_cast<size_t>(memSize), sizeof(KelMem)));
     kmm->memFree = KMM_CreateSegList(0, memSize, nullptr, nullptr);
     if (!kmm->mem || !kmm->memFree) {
         std::free(kmm->mem);
@@ -248,8 +261,9 @@ ErrMessage_t KMM_AllocateSegmentAt(KelMM* kmm, int32_t pos, int32_t size)
     // split that area into two touching ones that never join again.
     if (size == 0)
         return ERR_NONE;
+    if (KMM_CutAreaFromSegList(&kmm->memFree, pos, size) != 0)
+        return ERR_UNKNOWN;
     markEmpty(kmm, pos, size);
-    kmm->memFree = KMM_RemoveAreaFromSegList(kmm->memFree, pos, size);
     return ERR_NONE;
 }
 
@@ -261,6 +275,7 @@ int32_t KMM_AllocateSegment(KelMM* kmm, int32_t size)
     if (pos < 0 || size == 0)
         return pos;
     markEmpty(kmm, pos, size);
+    // The front of a free area: trimmed, never split, so no memory is needed.
     kmm->memFree = KMM_RemoveAreaFromSegList(kmm->memFree, pos, size);
     return pos;
 }
@@ -288,11 +303,9 @@ ErrMessage_t KMM_TerminateProcess(KelMM* kmm, int32_t ID)
     Process* p = kmm->processList[ID];
     if (!p)
         return ERR_NOPROCESS;
-    // The process stays registered while its segments go back, so that each
-    // KMM_FreeSegment finds its owner.
-    for (SegList* s = KMM_SeekSegListHead(p->segments); s; s = s->next)
-        KMM_FreeSegment(kmm, s->seg.pos, s->seg.len);
-    KMM_FreeSegList(p->segments);
+    // The segment nodes themselves go to the free list: ending a process
+    // needs no memory and cannot fail half way.
+    giveBackList(kmm, p->segments);
     std::free(p);
     kmm->processList[ID] = nullptr;
     return ERR_NONE;
@@ -307,7 +320,7 @@ ErrMessage_t KMM_AllocateProcessAt(KelMM* kmm, int32_t ID, int32_t pos, int32_t 
         return ERR_PROCESSEXISTS;
     if (pos < 0 || !sizesValid(nSegs, size))
         return ERR_UNKNOWN;
-    auto* p = static_cast<Process*>(std::malloc(sizeof(Process)));
+    auto* p = static_cast<Process*>(kel_Malloc(sizeof(Process)));
     if (!p)
         return ERR_UNKNOWN;
     p->ID = ID;
@@ -317,15 +330,13 @@ ErrMessage_t KMM_AllocateProcessAt(KelMM* kmm, int32_t ID, int32_t pos, int32_t 
     kmm->processList[ID] = p;
     int32_t start = pos;
     for (int32_t n = 0; n < nSegs; n++) {
-        if (KMM_AllocateSegmentAt(kmm, start, size[n]) != ERR_NONE) {
-            KMM_TerminateProcess(kmm, ID);
-            return ERR_INSUFFICIENTMEM;
-        }
+        // The node first: once the area is reserved nothing can fail.
         SegList* node = KMM_CreateSegList(start, size[n], nullptr, nullptr);
-        if (!node) {
-            giveBack(kmm, start, size[n]);
+        ErrMessage_t err = node ? KMM_AllocateSegmentAt(kmm, start, size[n]) : ERR_UNKNOWN;
+        if (err != ERR_NONE) {
+            std::free(node);
             KMM_TerminateProcess(kmm, ID);
-            return ERR_UNKNOWN;
+            return err;
         }
         p->segments = KMM_AppendSegList(p->segments, node);
         start += size[n]; // the segment ended inside memory, so no overflow
@@ -339,20 +350,22 @@ uint32_t KMM_AllocateProcess(KelMM* kmm, int32_t ID, int32_t nSegs, const int32_
     const auto unknown = static_cast<uint32_t>(ERR_UNKNOWN);
     if (!kmm || !kmm_IsSlot(ID) || kmm->processList[ID] || !sizesValid(nSegs, size))
         return unknown;
-    auto* p = static_cast<Process*>(std::calloc(1, sizeof(Process)));
+    auto* p = static_cast<Process*>(kel_Calloc(1, sizeof(Process)));
     if (!p)
         return unknown;
     p->ID = ID;
     for (int32_t n = 0; n < nSegs; n++) {
-        int32_t at = KMM_AllocateSegment(kmm, size[n]);
-        SegList* node = at < 0 ? nullptr : KMM_CreateSegList(at, size[n], nullptr, nullptr);
-        if (!node) {
-            if (at >= 0)
-                giveBack(kmm, at, size[n]);
+        // The node first: once the area is reserved nothing can fail.
+        SegList* node = KMM_CreateSegList(0, size[n], nullptr, nullptr);
+        int32_t at = node ? KMM_AllocateSegment(kmm, size[n]) : -1;
+        if (at < 0) {
+            const uint32_t err = node ? static_cast<uint32_t>(ERR_INSUFFICIENTMEM) : unknown;
+            std::free(node);
             giveBackList(kmm, p->segments);
             std::free(p);
-            return at < 0 ? static_cast<uint32_t>(ERR_INSUFFICIENTMEM) : unknown;
+            return err;
         }
+        node->seg.pos = at;
         p->segments = KMM_AppendSegList(p->segments, node);
     }
     p->segments = KMM_SeekSegListHead(p->segments);
@@ -493,6 +506,11 @@ ErrMessage_t KMM_PrintAllMemory(KelMM* kmm)
         if (!p)
             continue;
         SegList* copy = KMM_SeekSegListHead(KMM_CopySegList(p->segments));
+        if (!copy) {
+            // Without every segment the report would be short a cell.
+            KMM_FreeSegList(all);
+            return ERR_UNKNOWN;
+        }
         all = KMM_SeekSegListHead(KMM_AppendSegList(all, copy));
     }
     all = KMM_SortSegList(all);

@@ -53,7 +53,8 @@ KelMM* KMM_Create(int32_t memSize);
 // Reserves the area {pos, size} unless it runs past the last cell or meets a
 // segment of an existing process; tags its cells empty and cuts it out of the
 // free list. ERR_NONE, ERR_INSUFFICIENTMEM, or ERR_UNKNOWN for a negative
-// pos or size. A segment of size 0 covers no cell and changes nothing.
+// pos or size or when the free list needs a node that cannot be had (nothing
+// is changed then). A segment of size 0 covers no cell and changes nothing.
 ErrMessage_t KMM_AllocateSegmentAt(KelMM* kmm, int32_t pos, int32_t size);
 
 // Reserves size cells at the front of the lowest free area long enough.
@@ -61,22 +62,26 @@ ErrMessage_t KMM_AllocateSegmentAt(KelMM* kmm, int32_t pos, int32_t size);
 int32_t KMM_AllocateSegment(KelMM* kmm, int32_t size);
 
 // Gives the segment {pos, size} of an existing process back to the free list.
-// ERR_UNKNOWN when no process owns exactly this segment. The owner's segment
-// list and the cells stay as they are.
+// ERR_UNKNOWN when no process owns exactly this segment, or when the free
+// list needs a node that cannot be had (nothing is changed then). The owner's
+// segment list and the cells stay as they are.
 ErrMessage_t KMM_FreeSegment(KelMM* kmm, int32_t pos, int32_t size);
 
 // Creates process ID with nSegs segments of the given sizes back to back from
 // pos. ERR_UNKNOWN for bad arguments or a record that cannot be had,
-// ERR_PROCESSEXISTS, ERR_INSUFFICIENTMEM; on failure nothing stays reserved.
+// ERR_PROCESSEXISTS, ERR_INSUFFICIENTMEM; on failure nothing stays reserved
+// and the free list is as it was. ERR_UNKNOWN also when memory runs out.
 ErrMessage_t KMM_AllocateProcessAt(KelMM* kmm, int32_t ID, int32_t pos, int32_t nSegs,
                                    const int32_t* size);
 
 // Creates process ID with each segment placed by first fit. Carries ERR_NONE,
-// ERR_INSUFFICIENTMEM or ERR_UNKNOWN as an unsigned number.
+// ERR_INSUFFICIENTMEM or ERR_UNKNOWN (also when memory runs out) as an
+// unsigned number; on failure the free list is as it was.
 uint32_t KMM_AllocateProcess(KelMM* kmm, int32_t ID, int32_t nSegs, const int32_t* size);
 
 // Gives every segment of process ID back and empties its slot; its cells keep
 // their values. ERR_NONE, ERR_NOPROCESS, or ERR_UNKNOWN for an ID outside 0-9.
+// Needs no memory, so it never fails half way.
 ErrMessage_t KMM_TerminateProcess(KelMM* kmm, int32_t ID);
 
 // Terminates every process and releases the cells and the free list. The
@@ -94,6 +99,8 @@ void KMM_PrintMem(KelMM* kmm, int32_t addr);
 
 // The framed reports. ERR_UNKNOWN for a process outside 0-9; ERR_NOPROCESS
 // when the process does not exist (process 0 may always print the table).
+// KMM_PrintAllMemory needs memory for a sorted copy of the segments; when it
+// cannot be had it prints nothing and returns ERR_UNKNOWN.
 ErrMessage_t KMM_PrintProcessTable(KelMM* kmm, int32_t process);
 ErrMessage_t KMM_PrintProcessMemory(KelMM* kmm, int32_t process);
 ErrMessage_t KMM_PrintAllMemory(KelMM* kmm);

@@ -87,7 +87,7 @@ void cutAndEcho(const char* strIn, KelOut* out, int32_t line, Line* ln)
         echoToken(&echo, tok, len);
         if (ln->n < kGrammarTokens)
             ln->tok[ln->n] = Token{tok, len};
-        if (ln->n < INT32_MAX)
+        if (ln->n < INT32_MAX) // GCOVR_EXCL_BR_LINE: 2^31 tokens do not fit in memory
             ln->n++;
     }
     if (ln->n == 0)
@@ -209,7 +209,7 @@ bool readArguments(const Line& ln, const KelMM* kmm, KelCommand* cmd)
 // Carries out a command that passed the grammar.
 ErrMessage_t runCommand(const KelCommand& cmd, KelMM* kmm)
 {
-    switch (cmd.command) {
+    switch (cmd.command) { // GCOVR_EXCL_BR_LINE: readHead passes the seven commands only
     case COMMAND_LOADFILE:
         return KelMM_Load(kmm, cmd.process, cmd.text, cmd.addr);
     case COMMAND_STORE:
@@ -226,9 +226,9 @@ ErrMessage_t runCommand(const KelCommand& cmd, KelMM* kmm)
         return cmd.process == 0 ? KMM_PrintAllMemory(kmm) : ERR_NOPRIVILEGE;
     case COMMAND_END:
         return ERR_PARSEEND;
-    default:
+    default: // GCOVR_EXCL_START: readHead passes the seven commands only
         return ERR_INVALIDINPUT;
-    }
+    } // GCOVR_EXCL_STOP
 }
 
 // KMM_ParseLine; *cmd receives the command, COMMAND_ERROR when the line did
@@ -256,8 +256,10 @@ void reportError(KelOut* out, ErrMessage_t error)
     if (error == ERR_NONE)
         return;
     static constexpr char kPrefix[] = "******* ERROR: ";
+    // GCOVR_EXCL_BR_START: no code lies above ERR_NONE
     const char* message = error >= ERR_INVALIDINPUT && error < ERR_NONE ? ErrMessages[error]
                                                                          : "Unknown error.";
+    // GCOVR_EXCL_BR_STOP
     char text[128];
     const size_t prefix = sizeof kPrefix - 1;
     // Each copy takes its NUL (or one more character) along; the line feed
@@ -308,7 +310,7 @@ int32_t runLines(const char* fname, std::FILE* fp, KelMM* kmm, const KelObserver
             return -1;
         ErrMessage_t error = ERR_NONE;
         if (std::strlen(buf) >= 2) {
-            if (line < INT32_MAX)
+            if (line < INT32_MAX) // GCOVR_EXCL_BR_LINE: 2^31 lines take hours to run
                 line++;
             KelCommand cmd;
             error = parseLine(buf, kmm, line, &cmd);
@@ -336,7 +338,7 @@ int32_t ReadFromType(ArgType_e type, const char* str, void* buffer)
     case TYPE_INTEGER: {
         const char* end = rest + std::strlen(rest);
         uint32_t value = 0;
-        auto res = std::from_chars(rest, end, value);
+        auto res = std::from_chars(rest, end, value); // GCOVR_EXCL_BR_LINE: from_chars inlined
         if (res.ec != std::errc() || res.ptr != end)
             return -1;
         std::memcpy(buffer, &value, sizeof value);

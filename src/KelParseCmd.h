@@ -46,7 +46,7 @@ int32_t ReadFromType(ArgType_e type, const char* str, void* buffer);
 // Executes one script line, echoing it with the number `line` first when it
 // holds a token. Returns the operation's code, ERR_INVALIDINPUT for a breach
 // of the grammar, ERR_NOPRIVILEGE, ERR_PARSEEND, or ERR_UNKNOWN for a line
-// without tokens.
+// without tokens or one that memory could not be had to cut (not echoed).
 ErrMessage_t KMM_ParseLine(const char* strIn, KelMM* kmm, int32_t line);
 
 // Runs every line of the script file against kmm, printing an error line for

@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "KelAlloc.h"
+
 namespace {
 
 int64_t segEnd(const KelSegment& s)
@@ -41,11 +43,63 @@ SegList* unlinkAndFree(SegList* node)
     return next;
 }
 
+// 1 when area shares a cell with a node of the list.
+bool listMeets(SegList* head, const KelSegment& area)
+{
+    for (SegList* node = head; node; node = node->next) {
+        if (KMM_AreaIntersectsSeg(&area, &node->seg))
+            return true;
+    }
+    return false;
+}
+
+// Takes area out of every node of the list, splitting a node around it with
+// a node taken from the chain *spare, which holds one for every split.
+// Returns the head of what remains, sorted; nullptr when nothing remains.
+SegList* cutArea(SegList* list, const KelSegment& area, SegList** spare)
+{
+    SegList* survivor = nullptr; // some node that is kept, to find the head by
+    SegList* node = KMM_SeekSegListHead(list);
+    while (node) {
+        KelSegment rest[2];
+        switch (KMM_SubtractSegs(&node->seg, &area, rest)) {
+        case 0:
+            if (!node->prev && !node->next) {
+                std::free(node);
+                return nullptr;
+            }
+            node = unlinkAndFree(node);
+            continue;
+        case 2: {
+            // The upper remainder lies clear of the area; the walk reaches
+            // it at the end and keeps it. Its node was counted and had.
+            SegList* upper = *spare;
+            *spare = upper->next; // NOLINT(clang-analyzer-core.NullDereference)
+            upper->seg = rest[1];
+            upper->next = nullptr;
+            SegList* last = KMM_SeekSegListEnd(node);
+            last->next = upper;
+            upper->prev = last;
+            node->seg = rest[0];
+            break;
+        }
+        case 1:
+            node->seg = rest[0];
+            break;
+        default:
+            break;
+        }
+        survivor = node;
+        node = node->next;
+    }
+    return KMM_SortSegList(survivor);
+}
+
 } // namespace
 
 SegList* KMM_CreateSegList(int32_t pos, int32_t len, SegList* prev, SegList* next)
 {
-    auto* node = static_cast<SegList*>(std::malloc(sizeof(SegList)));
+    auto* node = static_cast<SegList*>(kel_Malloc(sizeof(SegList)));
     if (!node)
         return nullptr;
     node->seg.pos = pos;
@@ -103,9 +157,15 @@ int32_t KMM_FreeSegList(SegList* list)
 SegList* KMM_CopySegList(SegList* list)
 {
     SegList* copy = nullptr;
-    for (SegList* node = KMM_SeekSegListHead(list); node; node = node->next)
-        copy = KMM_AppendSegList(copy,
-                                 KMM_CreateSegList(node->seg.pos, node->seg.len, nullptr, nullptr));
+    for (SegList* node = KMM_SeekSegListHead(list); node; node = node->next) {
+        SegList* made = KMM_CreateSegList(node->seg.pos, node->seg.len, nullptr, nullptr);
+        if (!made) {
+            // A copy short of an area would pass for the whole list.
+            KMM_FreeSegList(copy);
+            return nullptr;
+        }
+        copy = KMM_AppendSegList(copy, made);
+    }
     return copy;
 }
 
@@ -120,7 +180,7 @@ void KMM_PrintSegList(SegList* list)
 
 int32_t KMM_CompSegList(const SegList* l1, const SegList* l2)
 {
-    assert(l1 && l2);
+    assert(l1 && l2); // GCOVR_EXCL_BR_LINE: the failing side aborts
     if (l1->seg.pos > l2->seg.pos)
         return 1;
     if (l1->seg.pos < l2->seg.pos)
@@ -171,7 +231,7 @@ SegList* KMM_MergeSegList(SegList* list)
 
 int32_t KMM_AreaIntersectsSeg(const KelSegment* seg1, const KelSegment* seg2)
 {
-    assert(seg1 && seg2);
+    assert(seg1 && seg2); // GCOVR_EXCL_BR_LINE: the failing side aborts
     int64_t d = static_cast<int64_t>(seg2->pos) - seg1->pos;
     if (d > 0)
         return d < seg1->len ? 1 : 0;
@@ -180,7 +240,7 @@ int32_t KMM_AreaIntersectsSeg(const KelSegment* seg1, const KelSegment* seg2)
 
 int32_t KMM_SubtractSegs(const KelSegment* seg1, const KelSegment* seg2, KelSegment* segOut)
 {
-    assert(seg1 && seg2 && segOut);
+    assert(seg1 && seg2 && segOut); // GCOVR_EXCL_BR_LINE: the failing side aborts
     if (!KMM_AreaIntersectsSeg(seg1, seg2))
         return -1;
     int64_t d = static_cast<int64_t>(seg2->pos) - seg1->pos;
@@ -200,45 +260,55 @@ int32_t KMM_SubtractSegs(const KelSegment* seg1, const KelSegment* seg2, KelSegm
     return 1;
 }
 
+int32_t KMM_CutAreaFromSegList(SegList** list, int32_t pos, int32_t len)
+{
+    if (!list || !areaIsValid(pos, len))
+        return -1;
+    if (!*list)
+        return 0;
+    const KelSegment area = {pos, len};
+    // Every node that a split needs is had before anything changes, so that
+    // running out of memory leaves the list as it was.
+    SegList* spare = nullptr;
+    for (SegList* node = KMM_SeekSegListHead(*list); node; node = node->next) {
+        KelSegment rest[2];
+        if (KMM_SubtractSegs(&node->seg, &area, rest) != 2)
+            continue;
+        SegList* made = KMM_CreateSegList(0, 0, nullptr, spare);
+        if (!made) {
+            KMM_FreeSegList(spare);
+            return -1;
+        }
+        spare = made;
+    }
+    *list = cutArea(*list, area, &spare);
+    KMM_FreeSegList(spare); // frees nothing: every spare node went into the list
+    return 0;
+}
+
 SegList* KMM_RemoveAreaFromSegList(SegList* list, int32_t pos, int32_t len)
 {
-    if (!list)
-        return nullptr;
-    if (!areaIsValid(pos, len))
-        return KMM_SeekSegListHead(list);
-    const KelSegment area = {pos, len};
-    SegList* survivor = nullptr; // some node that is kept, to find the head by
-    SegList* node = KMM_SeekSegListHead(list);
-    while (node) {
-        KelSegment rest[2];
-        switch (KMM_SubtractSegs(&node->seg, &area, rest)) {
-        case 0:
-            if (!node->prev && !node->next) {
-                std::free(node);
-                return nullptr;
-            }
-            node = unlinkAndFree(node);
-            continue;
-        case 2:
-            // The upper remainder lies clear of the area; the walk reaches
-            // it at the end and keeps it. Without memory it is lost.
-            if (SegList* upper = KMM_CreateSegList(rest[1].pos, rest[1].len, nullptr, nullptr)) {
-                SegList* last = KMM_SeekSegListEnd(node);
-                last->next = upper;
-                upper->prev = last;
-            }
-            node->seg = rest[0];
-            break;
-        case 1:
-            node->seg = rest[0];
-            break;
-        default:
-            break;
-        }
-        survivor = node;
-        node = node->next;
+    KMM_CutAreaFromSegList(&list, pos, len);
+    return KMM_SeekSegListHead(list);
+}
+
+int32_t KMM_InsertSegNode(SegList** list, SegList* node)
+{
+    if (!list || !node || !areaIsValid(node->seg.pos, node->seg.len))
+        return -1;
+    SegList* head = KMM_SeekSegListHead(*list);
+    if (listMeets(head, node->seg))
+        return -1;
+    node->prev = nullptr;
+    node->next = nullptr;
+    if (!head) {
+        *list = node;
+        return 0;
     }
-    return KMM_SortSegList(survivor);
+    KMM_AppendSegList(head, node);
+    KMM_SortSegList(head);
+    *list = KMM_MergeSegList(head);
+    return 0;
 }
 
 SegList* KMM_AddAreaToSegList(SegList* list, int32_t pos, int32_t len)
@@ -246,17 +316,11 @@ SegList* KMM_AddAreaToSegList(SegList* list, int32_t pos, int32_t len)
     SegList* head = KMM_SeekSegListHead(list);
     if (!head)
         return nullptr;
-    if (!areaIsValid(pos, len))
-        return head;
-    const KelSegment area = {pos, len};
-    int32_t hit = 0;
-    for (SegList* node = head; node; node = node->next)
-        hit |= KMM_AreaIntersectsSeg(&area, &node->seg);
-    if (hit)
-        return head;
-    KMM_AppendSegList(head, KMM_CreateSegList(pos, len, nullptr, nullptr));
-    KMM_SortSegList(head);
-    return KMM_MergeSegList(head);
+    // Without a node, or when the area is refused, the list stays as it was.
+    SegList* node = KMM_CreateSegList(pos, len, nullptr, nullptr);
+    if (KMM_InsertSegNode(&head, node) != 0)
+        std::free(node);
+    return head; // NOLINT(clang-analyzer-unix.Malloc): linked, node is the list's
 }
 
 int32_t KMM_FindSegSpace(SegList* list, int32_t n)

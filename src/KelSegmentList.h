@@ -33,7 +33,8 @@ int32_t KMM_FreeSegList(SegList* list);
 
 // Returns a new list of equal areas in the same order, through the node that
 // its last append returned (the next-to-last node for lists of three or more);
-// find its head with KMM_SeekSegListHead. nullptr for an empty list.
+// find its head with KMM_SeekSegListHead. nullptr for an empty list, and when
+// memory runs out (no partial copy is left).
 SegList* KMM_CopySegList(SegList* list);
 
 // Diagnostic: prints the list as a table to standard output.
@@ -60,15 +61,27 @@ int32_t KMM_AreaIntersectsSeg(const KelSegment* seg1, const KelSegment* seg2);
 int32_t KMM_SubtractSegs(const KelSegment* seg1, const KelSegment* seg2, KelSegment* segOut);
 
 // Takes the area out of every node it covers (trimming, splitting, freeing)
-// and returns the head of what remains, sorted; nullptr when nothing remains.
-// An area with a negative length or an end past INT32_MAX is refused: the
-// list is returned unchanged.
+// and stores in *list the head of what remains, sorted; nullptr when nothing
+// remains. Returns 0, or -1 when the area has a negative length or an end
+// past INT32_MAX, or when a node that a split needs cannot be had; *list is
+// then unchanged.
+int32_t KMM_CutAreaFromSegList(SegList** list, int32_t pos, int32_t len);
+
+// KMM_CutAreaFromSegList returning the head: the unchanged list's head when
+// the area is refused or memory runs out, nullptr when nothing remains.
 SegList* KMM_RemoveAreaFromSegList(SegList* list, int32_t pos, int32_t len);
+
+// Links the single node `node` into the list unless its area intersects a
+// node or is refused as above, then sorts and merges (node may be merged
+// away), storing the head in *list; an empty list becomes node alone. Needs
+// no memory. Returns 0, or -1 when refused: node is then still the caller's.
+int32_t KMM_InsertSegNode(SegList** list, SegList* node);
 
 // Adds the area unless it intersects a node, then sorts and merges. Returns
 // nullptr for an empty list (nothing is added), else the unchanged head,
-// whether the area was added or refused. Negative lengths and areas ending
-// past INT32_MAX are refused.
+// whether the area was added or refused, or no node could be had for it (the
+// list is then as it was). Negative lengths and areas ending past INT32_MAX
+// are refused.
 SegList* KMM_AddAreaToSegList(SegList* list, int32_t pos, int32_t len);
 
 // First fit: the pos of the first node in list order whose len is at least

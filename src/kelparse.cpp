@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "KelAlloc.h"
 #include "kelparse_internal.h"
 
 namespace {
@@ -38,7 +39,7 @@ void freePartial(char** list, int32_t n)
 // runs out.
 char* copyToken(const char* s, int32_t len)
 {
-    auto* str = static_cast<char*>(std::malloc(static_cast<size_t>(len) + 1));
+    auto* str = static_cast<char*>(kel_Malloc(static_cast<size_t>(len) + 1));
     if (str) {
         std::memcpy(str, s, static_cast<size_t>(len));
         str[len] = '\0';
@@ -73,7 +74,7 @@ void* AllocateArray(void* in, int32_t size, int32_t num)
     if (size < 1 || num < 1)
         return nullptr;
     size_t bytes = static_cast<size_t>(size) * static_cast<size_t>(num);
-    return in ? std::realloc(in, bytes) : std::malloc(bytes);
+    return in ? kel_Realloc(in, bytes) : kel_Malloc(bytes);
 }
 
 int32_t KP_NextToken(const char* s, const char** start)

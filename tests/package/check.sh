@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Checks the Debian package without installing it: unpacks it into a scratch
+# root with dpkg-deb -x, runs the unpacked programs on the unpacked examples
+# (copied to a scratch folder, as a user would), compares the demo's output
+# with the committed examples/demo.out, renders every manual page with
+# man -l and runs lintian, which must report no error and no warning.
+#
+#   bash tests/package/check.sh build-package/kelmem_<version>_amd64.deb
+set -euo pipefail
+
+deb=$(realpath "$1")
+src=$(cd "$(dirname "$0")/../.." && pwd)
+scratch=$(mktemp -d /tmp/kelmem-package-XXXXXX)
+trap 'rm -rf "$scratch"' EXIT
+fail() { echo "package check: $*" >&2; exit 1; }
+
+root=$scratch/root
+dpkg-deb -x "$deb" "$root"
+version=$(dpkg-deb -f "$deb" Version)
+doc=$root/usr/share/doc/kelmem
+
+# Everything the package promises, where Debian expects it.
+programs=(kelmem)
+[ -f "$src/viewer/CMakeLists.txt" ] && programs+=(kelmem-view)
+for f in "${programs[@]/#/usr/bin/}" "${programs[@]/#/usr/share/man/man1/}" \
+    usr/share/doc/kelmem/README.md usr/share/doc/kelmem/copyright \
+    usr/share/doc/kelmem/changelog.gz usr/share/doc/kelmem/examples/demo.txt; do
+  case $f in usr/share/man/*) f=$f.1.gz ;; esac
+  [ -e "$root/$f" ] || fail "missing /$f"
+done
+
+# The demo, run by the unpacked program in a copy of the unpacked examples.
+cp -r "$doc/examples" "$scratch/examples"
+(cd "$scratch/examples" && "$root/usr/bin/kelmem" demo.txt >"$scratch/demo.out") ||
+  fail "kelmem demo.txt failed"
+cmp -s "$scratch/demo.out" "$src/examples/demo.out" ||
+  { diff -u "$src/examples/demo.out" "$scratch/demo.out" >&2 || true; fail "demo output differs"; }
+
+if [[ " ${programs[*]} " == *" kelmem-view "* ]]; then
+  view=$root/usr/bin/kelmem-view
+  "$view" --version | grep -qF "$version" || fail "kelmem-view --version does not say $version"
+  # Its text map of the demo, and the trace, whose output lines are kelmem's.
+  (cd "$scratch/examples" && "$view" demo.txt >"$scratch/view.txt") ||
+    fail "kelmem-view demo.txt failed"
+  [ -s "$scratch/view.txt" ] || fail "kelmem-view printed nothing"
+  (cd "$scratch/examples" && "$view" --format=html -o "$scratch/demo.html" demo.txt) ||
+    fail "kelmem-view --format=html failed"
+  grep -q "<html" "$scratch/demo.html" || fail "kelmem-view wrote no page"
+fi
+
+# Every manual page renders without a warning and names the version.
+for page in "$root"/usr/share/man/man1/*.gz; do
+  out=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null) || fail "man -l $page failed"
+  [ -z "$out" ] || fail "man -l $page warns: $out"
+  [ -n "$(MANWIDTH=80 man -l "$page" 2>/dev/null)" ] || fail "man -l $page renders nothing"
+  zcat "$page" | grep -q "^\.TH .*$version" || fail "$page does not carry version $version"
+done
+
+# Errors and warnings fail; the notice about running as root is no finding.
+if ! report=$(lintian --fail-on error,warning "$deb" 2>&1); then
+  grep -v "running with root privileges" <<<"$report" >&2 || true
+  fail "lintian reports errors or warnings"
+fi
+echo "package check: $(basename "$deb") passed"
