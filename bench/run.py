@@ -35,6 +35,8 @@ def run(cmd, cwd, out_path):
     res = subprocess.run([SPAWN, os.path.abspath(out_path), cwd] + cmd,
                          check=True, capture_output=True, text=True)
     seconds, peak, status = res.stdout.split()
+    if int(status) != 0:
+        sys.exit(f"{cmd[0]} exited with status {status}")
     return float(seconds), int(peak), int(status)
 
 
@@ -55,7 +57,8 @@ def prepare(build, kelmem, lines):
 
 def find_view(build):
     for rel in ("kelmem-view", os.path.join("viewer", "kelmem-view")):
-        path = os.path.join(build, rel)
+        # Absolute: the launcher runs it from the script's folder.
+        path = os.path.abspath(os.path.join(build, rel))
         if os.access(path, os.X_OK):
             return path
     return None
