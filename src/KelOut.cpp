@@ -52,7 +52,7 @@ size_t decimalDigits(uint32_t v)
 
 } // namespace
 
-void KO_Write(KelOut* out, const char* s, size_t n)
+void ko_WriteOther(KelOut* out, const char* s, size_t n)
 {
     if (n == 0)
         return;
@@ -62,11 +62,6 @@ void KO_Write(KelOut* out, const char* s, size_t n)
     }
     if (out->fp) {
         if (out->cap > 0) {
-            if (out->cap - out->len >= n) {
-                std::memcpy(out->buf + out->len, s, n);
-                out->len += n;
-                return;
-            }
             KO_Flush(out);
             if (n < out->cap) {
                 std::memcpy(out->buf, s, n);
