@@ -38,13 +38,23 @@ cmp -s "$scratch/demo.out" "$src/examples/demo.out" ||
 
 if [[ " ${programs[*]} " == *" kelmem-view "* ]]; then
   view=$root/usr/bin/kelmem-view
-  "$view" --version | grep -qF "$version" || fail "kelmem-view --version does not say $version"
-  # Its text map of the demo, and the trace, whose output lines are kelmem's.
+  "$view" --version | grep -qxF "kelmem-view $version" || fail "kelmem-view --version does not say $version"
+  # The trace of the demo: JSON Lines whose outputs, put together, are
+  # exactly what kelmem printed.
+  (cd "$scratch/examples" && "$view" --format=json demo.txt >"$scratch/demo.jsonl") ||
+    fail "kelmem-view --format=json demo.txt failed"
+  python3 - "$scratch/demo.jsonl" "$src/examples/demo.out" <<'PY' || fail "the trace's output is not demo.out"
+import json, sys
+with open(sys.argv[1]) as trace:
+    out = "".join(json.loads(line).get("output") or "" for line in trace)
+sys.exit(out != open(sys.argv[2]).read())
+PY
+  # The text map and the page.
   (cd "$scratch/examples" && "$view" demo.txt >"$scratch/view.txt") ||
     fail "kelmem-view demo.txt failed"
-  [ -s "$scratch/view.txt" ] || fail "kelmem-view printed nothing"
-  (cd "$scratch/examples" && "$view" --format=html -o "$scratch/demo.html" demo.txt) ||
-    fail "kelmem-view --format=html failed"
+  grep -q "P1 LoadFile @100" "$scratch/view.txt" || fail "kelmem-view's map lacks the demo's first step"
+  (cd "$scratch/examples" && "$view" -o "$scratch/demo.html" demo.txt) ||
+    fail "kelmem-view -o demo.html failed"
   grep -q "<html" "$scratch/demo.html" || fail "kelmem-view wrote no page"
 fi
 
