@@ -331,7 +331,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     size_t len = 0;
     std::FILE* fp = open_memstream(&buf, &len);
     fz_require(fp != nullptr, "open_memstream failed");
-    kv::JsonLinesSink lines(fp);
+    kv::BlockWriter lineWriter(fp);
+    kv::JsonLinesSink lines(&lineWriter);
     fz_require(kv::kv_Trace({"s.txt"}, &lines), "the trace failed");
     checkLines(drain(fp, &buf, &len), want);
     std::fclose(fp);
@@ -351,7 +352,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fp = open_memstream(&buf, &len);
     fz_require(fp != nullptr, "open_memstream failed");
     std::string error;
-    fz_require(page.finish(fp, false, &error), "the page failed: %s", error.c_str());
+    kv::BlockWriter pageWriter(fp);
+    fz_require(page.finish(&pageWriter, false, &error), "the page failed: %s", error.c_str());
     checkPage(drain(fp, &buf, &len));
     std::fclose(fp);
     std::free(buf);

@@ -340,17 +340,15 @@ ErrMessage_t readHeader(Load* ld, int32_t* numSegments, int32_t* segSizes)
     return err;
 }
 
-// Reads the header and creates the process.
-ErrMessage_t loadHeader(Load* ld, int32_t addr)
+// Reads the header into *numSegments and segSizes and creates the process.
+ErrMessage_t loadHeader(Load* ld, int32_t addr, int32_t* numSegments, int32_t* segSizes)
 {
-    int32_t numSegments = -1;
-    int32_t segSizes[KMM_MAX_SEGMENTS] = {-1, -1, -1, -1};
-    ErrMessage_t err = readHeader(ld, &numSegments, segSizes);
+    ErrMessage_t err = readHeader(ld, numSegments, segSizes);
     if (err != ERR_NONE)
         return err;
     // The arguments are sound by now: ERR_UNKNOWN means the heap ran out,
     // anything else that main memory has no room.
-    err = KMM_AllocateProcessAt(ld->kmm, ld->process, addr, numSegments, segSizes);
+    err = KMM_AllocateProcessAt(ld->kmm, ld->process, addr, *numSegments, segSizes);
     if (err == ERR_NONE || err == ERR_UNKNOWN)
         return err;
     return ERR_INSUFFICIENTMEM;
@@ -394,6 +392,15 @@ char** GetExplodedLine(char* buf, int32_t len, std::FILE* fp, int32_t* n)
 
 ErrMessage_t KelMM_Load(KelMM* kmm, int32_t process, const char* filename, int32_t addr)
 {
+    int32_t nSegs = 0;
+    int32_t sizes[KMM_MAX_SEGMENTS];
+    return kmm_LoadFile(kmm, process, filename, addr, &nSegs, sizes);
+}
+
+ErrMessage_t kmm_LoadFile(KelMM* kmm, int32_t process, const char* filename, int32_t addr,
+                          int32_t* nSegs, int32_t* sizes)
+{
+    *nSegs = 0;
     if (!kmm || !filename || !kmm_IsSlot(process))
         return ERR_UNKNOWN;
     if (kmm->processList[process])
@@ -408,7 +415,14 @@ ErrMessage_t KelMM_Load(KelMM* kmm, int32_t process, const char* filename, int32
     // to size its own, once per load.
     char buffer[kLoadBuffer];
     std::setvbuf(ld.fileIn, buffer, _IOFBF, sizeof buffer);
-    ErrMessage_t err = loadHeader(&ld, addr);
+    int32_t count = -1;
+    int32_t read[KMM_MAX_SEGMENTS] = {-1, -1, -1, -1};
+    ErrMessage_t err = loadHeader(&ld, addr, &count, read);
+    // A size the header did not get to, or past INT32_MAX, stays -1.
+    if (count > 0 && std::all_of(read, read + count, [](int32_t v) { return v >= 0; })) {
+        *nSegs = count;
+        std::memcpy(sizes, read, sizeof(int32_t) * static_cast<size_t>(count));
+    }
     if (err == ERR_NONE) {
         err = loadValues(&ld);
         if (err != ERR_NONE)
@@ -417,24 +431,4 @@ ErrMessage_t KelMM_Load(KelMM* kmm, int32_t process, const char* filename, int32
     std::free(ld.line.data);
     std::fclose(ld.fileIn);
     return err;
-}
-
-ErrMessage_t KelMM_ReadHeader(const char* filename, int32_t* nSegs, int32_t* sizes)
-{
-    if (!filename || !nSegs || !sizes)
-        return ERR_UNKNOWN;
-    Load ld = {};
-    ld.fileIn = std::fopen(filename, "r");
-    if (!ld.fileIn)
-        return ERR_NOFILE;
-    int32_t count = -1;
-    int32_t read[KMM_MAX_SEGMENTS] = {-1, -1, -1, -1};
-    ErrMessage_t err = readHeader(&ld, &count, read);
-    std::free(ld.line.data);
-    std::fclose(ld.fileIn);
-    if (err != ERR_NONE)
-        return err;
-    *nSegs = count;
-    std::memcpy(sizes, read, sizeof(int32_t) * static_cast<size_t>(count));
-    return ERR_NONE;
 }

@@ -22,12 +22,6 @@ extern const char* const* const DataType_List[];
 // memory runs out; the free list and the slot are then as they were.
 ErrMessage_t KelMM_Load(KelMM* kmm, int32_t process, const char* filename, int32_t addr);
 
-// Reads the header of a load file (magic, count and sizes lines) as
-// KelMM_Load would, without loading it. On ERR_NONE *nSegs receives the
-// segment count (1 to 4) and sizes[0..*nSegs) the sizes; on any other result
-// (the code KelMM_Load gives for that header) nothing is written.
-ErrMessage_t KelMM_ReadHeader(const char* filename, int32_t* nSegs, int32_t* sizes);
-
 // Reads the next whole line of fp and returns its tokens (see Explode), or
 // nullptr at the end of the file, on a read error, for a line without tokens
 // or when memory runs out. buf (len bytes) receives as much of the line as

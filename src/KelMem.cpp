@@ -36,6 +36,33 @@ const char* const ErrMessages[13] = {
     nullptr,
 };
 
+const char* KMM_ErrorText(ErrMessage_t code)
+{
+    if (code == ERR_NONE)
+        return nullptr;
+    if (code >= ERR_INVALIDINPUT && code < ERR_NONE)
+        return ErrMessages[code];
+    return "Unknown error.";
+}
+
+// Every variant begins with the tag, so its first bytes are read as such.
+DataType_e KMM_CellTag(const KelMem* cell)
+{
+    DataType_e tag;
+    std::memcpy(&tag, cell, sizeof tag);
+    return tag;
+}
+
+const char* KMM_InstructionName(int32_t value)
+{
+    const char* const* names = DataType_List[DATA_INSTRUCTION];
+    for (int32_t i = 0; names[i]; i++) {
+        if (i == value)
+            return names[i];
+    }
+    return nullptr;
+}
+
 namespace {
 
 // Opens and closes every report.
@@ -85,15 +112,6 @@ void rlInt(ReportLine* rl, int32_t value, int32_t width)
 bool areaInMemory(const KelMM* kmm, int32_t pos, int32_t len)
 {
     return static_cast<int64_t>(pos) + len <= kmm->memSize;
-}
-
-// The tag of a cell, whichever variant it holds. Every variant begins with
-// the tag, so its first bytes are read as such.
-DataType_e cellTag(const KelMem& cell)
-{
-    DataType_e tag;
-    std::memcpy(&tag, &cell, sizeof tag);
-    return tag;
 }
 
 // Tags the cells of {pos, len} empty; only the tag is written.
@@ -201,22 +219,11 @@ void printListCells(KelMM* kmm, const SegList* list)
     }
 }
 
-// The name of an instruction value, or nullptr when it has none.
-const char* instructionName(int32_t value)
-{
-    const char* const* names = DataType_List[DATA_INSTRUCTION];
-    for (int32_t i = 0; names[i]; i++) {
-        if (i == value)
-            return names[i];
-    }
-    return nullptr;
-}
-
 // The value of a cell that holds neither integer nor string: an instruction's
 // name, or a word about a tag that should not occur.
 void writeOther(ReportLine* rl, DataType_e tag, const KelMem& cell)
 {
-    const char* name = tag == DATA_INSTRUCTION ? instructionName(cell.instruction.value) : nullptr;
+    const char* name = tag == DATA_INSTRUCTION ? KMM_InstructionName(cell.instruction.value) : nullptr;
     if (name) {
         rlText(rl, name);
         return;
@@ -418,7 +425,7 @@ void KMM_PrintMem(KelMM* kmm, int32_t addr)
     if (!kmm || addr < 0 || addr >= kmm->memSize)
         return;
     const KelMem& cell = kmm->mem[addr];
-    const DataType_e tag = cellTag(cell);
+    const DataType_e tag = KMM_CellTag(&cell);
     if (tag == DATA_ERROR)
         return;
     ReportLine rl;

@@ -33,8 +33,20 @@ enum ErrMessage_t : int32_t {
 // Message text of each code from 0 to 12, without newline; nullptr for ERR_NONE.
 extern const char* const ErrMessages[13];
 
+// The text of an error line for code, without its prefix: ErrMessages[code],
+// "Unknown error." for ERR_UNKNOWN or any code outside the table, nullptr
+// for ERR_NONE.
+const char* KMM_ErrorText(ErrMessage_t code);
+
+// Number of process slots, P0 to P9.
+constexpr int32_t KMM_PROCESS_SLOTS = 10;
+
+// Most segments a load file may declare, and columns of the process table.
+constexpr int32_t KMM_MAX_SEGMENTS = 4;
+
 struct KelMM {
-    Process* processList[10]; // slot n holds process n; nullptr when it does not exist
+    // Slot n holds process n; nullptr when it does not exist.
+    Process* processList[KMM_PROCESS_SLOTS];
     KelMem* mem;              // memSize cells; the cell at address i is mem[i]
     int32_t memSize;          // number of cells
     SegList* memFree;         // head of the free list, sorted by pos; nullptr when empty
@@ -93,6 +105,12 @@ ErrMessage_t KMM_Free(KelMM* kmm);
 // arguments, among them a string of more than 20 characters (nothing written).
 ErrMessage_t KMM_StoreInteger(KelMM* kmm, int32_t process, int32_t addr, uint32_t val);
 ErrMessage_t KMM_StoreString(KelMM* kmm, int32_t process, int32_t addr, const char* str);
+
+// The tag of a cell, whichever variant it holds.
+DataType_e KMM_CellTag(const KelMem* cell);
+
+// The name of an instruction value ("RUN", "HALT"), or nullptr when it has none.
+const char* KMM_InstructionName(int32_t value);
 
 // Prints one report line for the cell at addr; nothing for an empty cell.
 void KMM_PrintMem(KelMM* kmm, int32_t addr);

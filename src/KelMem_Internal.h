@@ -7,14 +7,8 @@
 
 #include "KelMem.h"
 
-// Number of process slots, P0 to P9.
-constexpr int32_t KMM_PROCESS_SLOTS = 10;
-
 // Characters a string cell holds, without its terminating NUL.
 constexpr int32_t KMM_STRING_MAX = 20;
-
-// Most segments a load file may declare, and columns of the process table.
-constexpr int32_t KMM_MAX_SEGMENTS = 4;
 
 static_assert(sizeof(KelMem_String::value) == KMM_STRING_MAX + 1,
               "a string cell holds KMM_STRING_MAX characters and a NUL");
@@ -44,3 +38,10 @@ void kmm_SetInteger(KelMem* cell, uint32_t value);
 void kmm_SetInstruction(KelMem* cell, InstructionType_e value);
 // Stores the first len characters of text; len is at most KMM_STRING_MAX.
 void kmm_SetString(KelMem* cell, const char* text, size_t len);
+
+// KelMM_Load, also handing over the header it read: *nSegs receives the
+// segment count and sizes[0..*nSegs) the sizes once the sizes line was read
+// whole, else *nSegs is 0 (the process existed, the file could not be opened,
+// or its header broke off or held a size past INT32_MAX).
+ErrMessage_t kmm_LoadFile(KelMM* kmm, int32_t process, const char* filename, int32_t addr,
+                          int32_t* nSegs, int32_t* sizes);

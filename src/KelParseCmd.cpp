@@ -228,12 +228,13 @@ bool readArguments(const Line& ln, const KelMM* kmm, KelCommand* cmd)
     }
 }
 
-// Carries out a command that passed the grammar.
-ErrMessage_t runCommand(const KelCommand& cmd, KelMM* kmm)
+// Carries out a command that passed the grammar; a load hands the header
+// it read to cmd.
+ErrMessage_t runCommand(KelCommand& cmd, KelMM* kmm)
 {
     switch (cmd.command) { // GCOVR_EXCL_BR_LINE: readHead passes the seven commands only
     case COMMAND_LOADFILE:
-        return KelMM_Load(kmm, cmd.process, cmd.text, cmd.addr);
+        return kmm_LoadFile(kmm, cmd.process, cmd.text, cmd.addr, &cmd.nSegs, cmd.sizes);
     case COMMAND_STORE:
         if (cmd.valueType == TYPE_INTEGER)
             return KMM_StoreInteger(kmm, cmd.process, cmd.addr, cmd.value);
@@ -278,10 +279,7 @@ void reportError(KelOut* out, ErrMessage_t error)
     if (error == ERR_NONE)
         return;
     static constexpr char kPrefix[] = "******* ERROR: ";
-    // GCOVR_EXCL_BR_START: no code lies above ERR_NONE
-    const char* message = error >= ERR_INVALIDINPUT && error < ERR_NONE ? ErrMessages[error]
-                                                                         : "Unknown error.";
-    // GCOVR_EXCL_BR_STOP
+    const char* message = KMM_ErrorText(error);
     char text[128];
     const size_t prefix = sizeof kPrefix - 1;
     // Each copy takes its NUL (or one more character) along; the line feed

@@ -66,6 +66,10 @@ struct KelCommand {
     ArgType_e valueType; // STORE: TYPE_INTEGER or TYPE_STRING; else TYPE_ERROR
     uint32_t value;      // STORE of an integer
     char text[21];       // STORE of a string, or LoadFile's file name: up to 20 characters
+    // LoadFile: the segment count the loader read and sizes[0..nSegs) the
+    // sizes; 0 when it did not read the sizes line whole.
+    int32_t nSegs;
+    int32_t sizes[KMM_MAX_SEGMENTS];
 };
 
 enum KelEventKind_e : int32_t {

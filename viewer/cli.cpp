@@ -66,11 +66,18 @@ bool readColor(const char* arg, Color* c)
     return false;
 }
 
-// The message for an option getopt_long refused.
+// The message for an option getopt_long refused. A long option given an
+// argument it does not take comes back with its value in optopt.
 std::string refused(int c, const char* arg)
 {
     if (c == ':')
         return std::string("option '") + arg + "' needs an argument";
+    if (optopt && std::strncmp(arg, "--", 2) == 0) {
+        for (const option& o : kLongOptions) {
+            if (o.name && o.val == optopt)
+                return std::string("option '--") + o.name + "' doesn't allow an argument";
+        }
+    }
     if (optopt && optopt < 256)
         return std::string("unknown option '-") + static_cast<char>(optopt) + "'";
     return std::string("unknown option '") + arg + "'";
@@ -94,6 +101,10 @@ CliAction kv_ParseArgs(int argc, char** argv, Options* opt, std::string* error)
             formatGiven = true;
             break;
         case 'o':
+            if (*optarg == '\0') {
+                *error = "the output file's name is empty";
+                return CliAction::Usage;
+            }
             opt->output = optarg;
             break;
         case OPT_COLOR:

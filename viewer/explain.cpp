@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "kelparse.h"
 #include "placement.h"
 
 namespace kv {
@@ -16,17 +17,9 @@ std::string num(int64_t v)
     return std::to_string(v);
 }
 
-// "100-106", or "7" for a single cell.
-std::string range(int64_t pos, int64_t len)
+bool hasSizes(const ExplainInput& in)
 {
-    if (len == 1)
-        return num(pos);
-    return num(pos) + "-" + num(pos + len - 1);
-}
-
-std::string range(const Area& a)
-{
-    return range(a.pos, a.len);
+    return in.sizes && !in.sizes->empty();
 }
 
 std::string proc(int32_t id)
@@ -86,21 +79,19 @@ std::string loaded(const ExplainInput& in)
 {
     const KelCommand& c = *in.command;
     std::string who = proc(c.process);
-    if (in.header != ERR_NONE)
-        return std::string();
     if (in.cells == 0)
         return who + " holds no cells: every segment of its load file is empty.";
-    std::string s = who + " took cells " + range(c.addr, in.cells) + " (" + num(in.cells) +
+    std::string s = who + " took cells " + kv_Range(c.addr, in.cells) + " (" + num(in.cells) +
                     (in.cells == 1 ? " cell)" : " cells)");
     const Area* hole = holeHolding(in.before->free, c.addr, in.cells);
     if (!hole)
         return s + ".";
-    s += " from the free area " + range(*hole) + "; ";
+    s += " from the free area " + kv_Range(*hole) + "; ";
     std::vector<std::string> rest;
     if (c.addr > hole->pos)
-        rest.push_back(range(hole->pos, c.addr - hole->pos));
+        rest.push_back(kv_Range(hole->pos, c.addr - hole->pos));
     if (c.addr + in.cells < hole->end())
-        rest.push_back(range(c.addr + in.cells, hole->end() - c.addr - in.cells));
+        rest.push_back(kv_Range(c.addr + in.cells, hole->end() - c.addr - in.cells));
     if (rest.empty())
         return s + "nothing of it remains.";
     return s + listOf(rest) + (rest.size() == 1 ? " remains free." : " remain free.");
@@ -113,7 +104,7 @@ std::string obstacle(const ExplainInput& in, int64_t pos, int64_t n)
     const MemState& st = *in.before;
     int64_t lowest = -1;
     std::string what;
-    for (int32_t id = 0; id < kSlots; id++) {
+    for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
         for (size_t k = 0; st.live[id] && k < st.segs[id].size(); k++) {
             const Area& s = st.segs[id][k];
             if (s.len <= 0 || s.end() <= pos || s.pos >= pos + n)
@@ -122,7 +113,7 @@ std::string obstacle(const ExplainInput& in, int64_t pos, int64_t n)
             if (lowest < 0 || from < lowest) {
                 lowest = from;
                 what = proc(id) + "'s segment " + num(static_cast<int64_t>(k)) + " (" +
-                       range(s) + ") is in the way";
+                       kv_Range(s) + ") is in the way";
             }
         }
     }
@@ -136,22 +127,45 @@ std::string obstacle(const ExplainInput& in, int64_t pos, int64_t n)
 std::string loadTooBig(const ExplainInput& in)
 {
     const KelCommand& c = *in.command;
-    if (in.header == ERR_INSUFFICIENTMEM)
+    // Only a size past what any memory holds stops the loader short of the sizes.
+    if (!hasSizes(in))
         return "The load file asks for a segment of more cells than any memory holds.";
-    if (in.header != ERR_NONE)
-        return std::string();
     Stats st;
     kv_Stats(in.before->free, &st);
     std::string s = proc(c.process) + " needed " + num(in.cells) + " cells back to back from " +
-                    num(c.addr) + " (" + range(c.addr, in.cells) + "), but " +
+                    num(c.addr) + " (" + kv_Range(c.addr, in.cells) + "), but " +
                     obstacle(in, c.addr, in.cells) + ". ";
     if (st.largest >= in.cells)
-        return s + "The free area " + range(largestHole(in.before->free)) + " holds " +
+        return s + "The free area " + kv_Range(largestHole(in.before->free)) + " holds " +
                num(in.cells) + ": the address chosen failed, not memory.";
     if (st.free >= in.cells)
         return s + "Memory held " + num(st.free) + " free cells in all, enough, but the " +
                "largest free area has " + num(st.largest) + ": the failure is fragmentation.";
     return s + "Memory held only " + num(st.free) + " free cells in all: not enough anywhere.";
+}
+
+// The load file's format, instruction and data errors, told apart by
+// whether the loader got past the sizes line.
+std::string loadFormat(const ExplainInput& in)
+{
+    switch (in.error) {
+    case ERR_INVALIDFILE:
+        if (hasSizes(in))
+            return "A line among the load file's values is longer than the loader reads.";
+        return "The load file does not begin with the line 8585, a count line of 1 to 4 and " +
+               std::string("a line of that many plain sizes.");
+    case ERR_INVALIDINSTRUCTION:
+        if (!hasSizes(in))
+            return "The sizes line of the load file does not hold as many sizes as its count "
+                   "line says.";
+        return "A value for segment 0 (" + num((*in.sizes)[0]) +
+               (in.sizes->at(0) == 1 ? " cell" : " cells") + ") is not RUN or HALT.";
+    case ERR_INVALIDDATA:
+        return "A value for segment 1 is neither a number up to 4294967295 nor a quote and 1 to "
+               "19 characters.";
+    default:
+        return std::string();
+    }
 }
 
 std::string loadFailed(const ExplainInput& in)
@@ -166,7 +180,7 @@ std::string loadFailed(const ExplainInput& in)
         return "The load file \"" + std::string(c.text) +
                "\" is missing, unreadable or a folder, relative to the folder of the run.";
     case ERR_DATAOVERFLOW:
-        if (in.header != ERR_NONE || !in.sizes || in.sizes->empty())
+        if (!hasSizes(in))
             return std::string();
         if (in.sizes->size() == 1)
             return "The load file holds more values than segment 0 takes (" +
@@ -174,7 +188,7 @@ std::string loadFailed(const ExplainInput& in)
         return "The load file holds more values than segments 0 and 1 take (" +
                num((*in.sizes)[0]) + " and " + num((*in.sizes)[1]) + " cells).";
     default:
-        return std::string();
+        return loadFormat(in);
     }
 }
 
@@ -186,18 +200,18 @@ std::string terminated(const ExplainInput& in)
         return proc(id) + " held no cells; nothing went back.";
     std::vector<std::string> parts;
     for (const Area& r : freed) {
-        std::string s = "cells " + range(r) + " freed";
+        std::string s = "cells " + kv_Range(r) + " freed";
         const Area* now = holeHolding(in.after->free, r.pos, r.len);
         std::vector<std::string> joined;
         for (const Area& a : in.before->free) {
             if (now && a.len > 0 && a.pos >= now->pos && a.end() <= now->end())
-                joined.push_back(range(a));
+                joined.push_back(kv_Range(a));
         }
         if (!now || joined.empty())
             s += " and stand alone";
         else
             s += "; joined the free area" + std::string(joined.size() > 1 ? "s " : " ") +
-                 listOf(joined) + " into " + range(*now);
+                 listOf(joined) + " into " + kv_Range(*now);
         parts.push_back(s);
     }
     std::string all = proc(id) + " ended: ";
@@ -217,11 +231,11 @@ std::string storeFailed(const ExplainInput& in)
     const std::string who = proc(c.process);
     if (!segs.empty() && segs[0].len > 0 && c.addr >= segs[0].pos && c.addr < segs[0].end())
         return "Cell " + num(c.addr) + " lies in " + who + "'s instruction segment " +
-               range(segs[0]) + ", which takes no stores.";
+               kv_Range(segs[0]) + ", which takes no stores.";
     std::vector<std::string> data;
     for (size_t k = 1; k < segs.size(); k++) {
         if (segs[k].len > 0)
-            data.push_back(range(segs[k]));
+            data.push_back(kv_Range(segs[k]));
     }
     if (data.empty())
         return "Cell " + num(c.addr) + " is outside " + who + ", which has no segment that " +
@@ -247,10 +261,34 @@ std::string otherError(const ExplainInput& in)
     }
 }
 
+// A line that broke the grammar: an address past the last cell is one
+// cause the line itself shows.
+std::string badLine(const ExplainInput& in)
+{
+    if (in.error == ERR_UNKNOWN)
+        return otherError(in);
+    const char* tok = nullptr;
+    int32_t len = in.line ? KP_NextToken(in.line, &tok) : 0;
+    for (int32_t i = 0; i < 2 && len > 0; i++)
+        len = KP_NextToken(tok + len, &tok);
+    if (len < 2 || tok[0] != '@')
+        return std::string();
+    const std::string digits(tok + 1, static_cast<size_t>(len - 1));
+    if (digits.find_first_not_of("0123456789") != std::string::npos)
+        return std::string();
+    // Leading zeros do not count; any number of digits fits.
+    const size_t lead = std::min(digits.find_first_not_of('0'), digits.size());
+    const std::string value = digits.substr(lead).empty() ? "0" : digits.substr(lead);
+    const std::string last = num(kCells - 1);
+    if (value.size() < last.size() || (value.size() == last.size() && value <= last))
+        return std::string();
+    return "Address " + value + " is past the last cell, " + last + ".";
+}
+
 std::string explain(const ExplainInput& in)
 {
     if (!in.command)
-        return in.error == ERR_UNKNOWN ? otherError(in) : std::string();
+        return badLine(in);
     switch (in.command->command) {
     case COMMAND_LOADFILE:
         return in.error == ERR_NONE ? loaded(in) : loadFailed(in);

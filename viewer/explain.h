@@ -1,6 +1,7 @@
 // One sentence on why a line did what it did, for the trace's "explain":
 // where a load was cut from, what a termination joined, why a store or a
-// load failed. Built from the states before and after the line alone.
+// load failed. Built from the states before and after the line, the line
+// and what the loader read, never from the load file again.
 #pragma once
 
 #include <cstdint>
@@ -16,8 +17,9 @@ struct ExplainInput {
     ErrMessage_t error = ERR_NONE;
     const MemState* before = nullptr;
     const MemState* after = nullptr;
-    // LoadFile: the header reader's result, and the sizes when it read them.
-    ErrMessage_t header = ERR_NOFILE;
+    const char* line = nullptr;          // the line as the interpreter saw it
+    // LoadFile: the segment sizes the loader read (empty when it did not
+    // read them whole), and their sum.
     const std::vector<int32_t>* sizes = nullptr;
     int64_t cells = 0;
 };

@@ -14,18 +14,9 @@ namespace kv {
 
 namespace {
 
-constexpr size_t kFlushAt = 1 << 16;
-
 const char kTracePlace[] = "/*@KELMEM_TRACE@*/";
 const char kOptionsPlace[] = "/*@KELMEM_OPTIONS@*/";
 const char kNoscriptPlace[] = "<!--@KELMEM_NOSCRIPT@-->";
-
-std::string range(const Area& a)
-{
-    if (a.len == 1)
-        return std::to_string(a.pos);
-    return std::to_string(a.pos) + "-" + std::to_string(a.end() - 1);
-}
 
 std::string areaList(const std::vector<Area>& list)
 {
@@ -33,26 +24,26 @@ std::string areaList(const std::vector<Area>& list)
     for (const Area& a : list) {
         if (a.len <= 0)
             continue;
-        s += (s.empty() ? "" : ", ") + range(a);
+        s += (s.empty() ? "" : ", ") + kv_Range(a);
     }
     return s.empty() ? "none" : s;
 }
 
-// Copies the spooled trace to fp.
-bool copySpool(std::FILE* spool, std::FILE* fp)
+// Copies the spooled trace to out.
+bool copySpool(std::FILE* spool, BlockWriter* out)
 {
-    if (std::fflush(spool) != 0 || std::fseek(spool, 0, SEEK_SET) != 0)
+    if (!spool || std::fflush(spool) != 0 || std::fseek(spool, 0, SEEK_SET) != 0)
         return false;
     char chunk[1 << 15];
     size_t n = 0;
     while ((n = std::fread(chunk, 1, sizeof chunk, spool)) > 0)
-        std::fwrite(chunk, 1, n, fp);
+        out->write(std::string_view(chunk, n));
     return !std::ferror(spool);
 }
 
 } // namespace
 
-HtmlSink::HtmlSink() : spool_(std::tmpfile()) {}
+HtmlSink::HtmlSink() : spool_(std::tmpfile()), spooled_(spool_) {}
 
 HtmlSink::~HtmlSink()
 {
@@ -60,28 +51,17 @@ HtmlSink::~HtmlSink()
         std::fclose(spool_);
 }
 
-void HtmlSink::spool(bool always)
-{
-    if (buf_.size() < kFlushAt && !always)
-        return;
-    if (!spool_ || std::fwrite(buf_.data(), 1, buf_.size(), spool_) != buf_.size())
-        failed_ = true;
-    buf_.clear();
-}
-
 void HtmlSink::begin(const std::vector<std::string>& files)
 {
-    buf_.push_back('[');
-    kv_JsonMeta(&buf_, files, true);
+    spooled_.text().push_back('[');
+    kv_JsonMeta(&spooled_.text(), files, true);
 }
 
 void HtmlSink::banner(std::string_view file, std::string_view output)
 {
-    if (steps_ > kHtmlMaxSteps)
-        return;
-    buf_.push_back(',');
-    kv_JsonBanner(&buf_, file, output, true);
-    spool(false);
+    spooled_.text().push_back(',');
+    kv_JsonBanner(&spooled_.text(), file, output, true);
+    spooled_.flush(false);
 }
 
 void HtmlSink::step(const Step& step)
@@ -89,28 +69,29 @@ void HtmlSink::step(const Step& step)
     // Past the limit the page will be refused: nothing more is kept.
     if (++steps_ > kHtmlMaxSteps)
         return;
-    buf_.append(",\n");
-    kv_JsonStep(&buf_, step, true);
-    spool(false);
+    spooled_.text().append(",\n");
+    kv_JsonStep(&spooled_.text(), step, true);
+    spooled_.flush(false);
 }
 
 void HtmlSink::end(uint64_t steps, const MemState& last)
 {
-    buf_.push_back(',');
-    kv_JsonEnd(&buf_, steps);
-    buf_.push_back(']');
-    spool(true);
+    steps_ = steps;
+    spooled_.text().push_back(',');
+    kv_JsonEnd(&spooled_.text(), steps);
+    spooled_.text().push_back(']');
+    spooled_.flush(true);
     last_ = last;
 }
 
-bool HtmlSink::finish(std::FILE* fp, bool quiz, std::string* error)
+bool HtmlSink::finish(BlockWriter* out, bool quiz, std::string* error)
 {
     if (steps_ > kHtmlMaxSteps) {
         *error = "the run has " + std::to_string(steps_) + " steps; a page shows at most " +
                  std::to_string(kHtmlMaxSteps) + " (use --format=json for longer runs)";
         return false;
     }
-    if (failed_) {
+    if (!spool_ || spooled_.error() != 0) {
         *error = "cannot keep the trace in a temporary file";
         return false;
     }
@@ -128,20 +109,21 @@ bool HtmlSink::finish(std::FILE* fp, bool quiz, std::string* error)
     for (const Place& p : places) {
         if (p.at == std::string_view::npos)
             continue;
-        std::fwrite(page.data() + from, 1, p.at - from, fp);
+        out->write(page.substr(from, p.at - from));
         if (p.name == kTracePlace) {
-            if (!copySpool(spool_, fp)) {
+            if (!copySpool(spool_, out)) {
                 *error = "cannot read the trace back from its temporary file";
                 return false;
             }
         } else if (p.name == kOptionsPlace) {
-            std::fputs(quiz ? "{\"quiz\":true}" : "{\"quiz\":false}", fp);
+            out->write(quiz ? "{\"quiz\":true}" : "{\"quiz\":false}");
         } else {
-            std::fputs(kv_NoscriptTable(last_).c_str(), fp);
+            out->write(kv_NoscriptTable(last_));
         }
         from = p.at + p.name.size();
     }
-    std::fwrite(page.data() + from, 1, page.size() - from, fp);
+    out->write(page.substr(from));
+    out->flush(true);
     return true;
 }
 
@@ -150,7 +132,7 @@ std::string kv_NoscriptTable(const MemState& st)
     // Only numbers and fixed words go in, so nothing here needs escaping.
     std::string t = "<table><caption>Memory after the last step</caption>"
                     "<tr><th scope=\"col\">Process</th><th scope=\"col\">Segments</th></tr>";
-    for (int32_t id = 0; id < kSlots; id++) {
+    for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
         if (!st.live[id])
             continue;
         t += "<tr><td>P" + std::to_string(id) + "</td><td>" + areaList(st.segs[id]) +

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "outfile.h"
 #include "trace.h"
 
 namespace kv {
@@ -26,18 +27,21 @@ class HtmlSink : public Sink {
     void banner(std::string_view file, std::string_view output) override;
     void step(const Step& step) override;
     void end(uint64_t steps, const MemState& last) override;
+    // Past kHtmlMaxSteps the page is refused: no more steps are wanted.
+    bool full() const override
+    {
+        return steps_ > kHtmlMaxSteps;
+    }
 
-    // Writes the page to fp. False, with *error set, when the run had too
+    // Writes the page to out. False, with *error set, when the run had too
     // many steps or the collected trace could not be kept; nothing is
     // written then.
-    bool finish(std::FILE* fp, bool quiz, std::string* error);
+    bool finish(BlockWriter* out, bool quiz, std::string* error);
 
   private:
-    void spool(bool always);
-    std::FILE* spool_; // the events so far, comma-separated; nullptr when it could not be made
-    std::string buf_;
-    uint64_t steps_ = 0;
-    bool failed_ = false;
+    std::FILE* spool_;  // the events so far, comma-separated; nullptr when it could not be made
+    BlockWriter spooled_; // writes to spool_
+    uint64_t steps_ = 0; // steps seen; the run's count once it ended
     MemState last_;
 };
 

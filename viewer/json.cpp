@@ -9,9 +9,6 @@ namespace kv {
 
 namespace {
 
-// Buffered bytes written out at once.
-constexpr size_t kFlushAt = 1 << 16;
-
 const char kHex[] = "0123456789abcdef";
 
 // Appends a string literal without measuring it at run time.
@@ -131,7 +128,7 @@ void processes(std::string* out, const MemState& st)
 {
     out->push_back('[');
     bool first = true;
-    for (int32_t id = 0; id < kSlots; id++) {
+    for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
         if (!st.live[id])
             continue;
         out->append(first ? "{\"id\":" : ",{\"id\":");
@@ -294,6 +291,13 @@ void kv_JsonMeta(std::string* out, const std::vector<std::string>& files, bool h
             out->push_back(',');
         kv_JsonString(out, files[i], html);
     }
+    // The text of each result code 0 to 11, then that of ERR_UNKNOWN.
+    lit(out, "],\"errors\":[");
+    for (int32_t code = ERR_INVALIDINPUT; code < ERR_NONE; code++) {
+        kv_JsonString(out, KMM_ErrorText(static_cast<ErrMessage_t>(code)), html);
+        out->push_back(',');
+    }
+    kv_JsonString(out, KMM_ErrorText(ERR_UNKNOWN), html);
     lit(out, "]}");
 }
 
@@ -317,7 +321,7 @@ void kv_JsonStep(std::string* out, const Step& s, bool html)
     lit(out, ",\"output\":");
     kv_JsonString(out, s.output, html);
     lit(out, ",\"error\":");
-    const char* error = kv_ErrorText(s.error);
+    const char* error = KMM_ErrorText(s.error);
     if (error)
         kv_JsonString(out, error, html);
     else
@@ -351,40 +355,29 @@ void kv_JsonEnd(std::string* out, uint64_t steps)
     out->push_back('}');
 }
 
-void JsonLinesSink::flush(bool always)
-{
-    if (buf_.size() < kFlushAt && !always)
-        return;
-    std::fwrite(buf_.data(), 1, buf_.size(), fp_);
-    buf_.clear();
-}
-
 void JsonLinesSink::begin(const std::vector<std::string>& files)
 {
-    kv_JsonMeta(&buf_, files, false);
-    buf_.push_back('\n');
-    flush(false);
+    kv_JsonMeta(&out_->text(), files, false);
+    out_->write("\n");
 }
 
 void JsonLinesSink::banner(std::string_view file, std::string_view output)
 {
-    kv_JsonBanner(&buf_, file, output, false);
-    buf_.push_back('\n');
-    flush(false);
+    kv_JsonBanner(&out_->text(), file, output, false);
+    out_->write("\n");
 }
 
 void JsonLinesSink::step(const Step& step)
 {
-    kv_JsonStep(&buf_, step, false);
-    buf_.push_back('\n');
-    flush(false);
+    kv_JsonStep(&out_->text(), step, false);
+    out_->write("\n");
 }
 
 void JsonLinesSink::end(uint64_t steps, const MemState&)
 {
-    kv_JsonEnd(&buf_, steps);
-    buf_.push_back('\n');
-    flush(true);
+    kv_JsonEnd(&out_->text(), steps);
+    out_->write("\n");
+    out_->flush(true);
 }
 
 } // namespace kv

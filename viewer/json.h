@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "outfile.h"
 #include "trace.h"
 
 namespace kv {
@@ -25,20 +26,17 @@ void kv_JsonBanner(std::string* out, std::string_view file, std::string_view out
 void kv_JsonStep(std::string* out, const Step& step, bool html);
 void kv_JsonEnd(std::string* out, uint64_t steps);
 
-// Writes the trace as JSON Lines to fp as the run goes. Check
-// std::ferror(fp) for write failures.
+// Writes the trace as JSON Lines to out as the run goes.
 class JsonLinesSink : public Sink {
   public:
-    explicit JsonLinesSink(std::FILE* fp) : fp_(fp) {}
+    explicit JsonLinesSink(BlockWriter* out) : out_(out) {}
     void begin(const std::vector<std::string>& files) override;
     void banner(std::string_view file, std::string_view output) override;
     void step(const Step& step) override;
     void end(uint64_t steps, const MemState& last) override;
 
   private:
-    void flush(bool always);
-    std::FILE* fp_;
-    std::string buf_; // lines not yet written
+    BlockWriter* out_;
 };
 
 } // namespace kv

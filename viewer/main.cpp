@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
 
 #include "cli.h"
@@ -39,25 +38,31 @@ int run(const kv::Options& opt)
     std::string error;
     if (!out.open(opt.output, &error))
         return fail(error);
-    std::unique_ptr<kv::Sink> sink;
-    kv::HtmlSink* page = nullptr;
+    kv::BlockWriter writer(out.fp());
+    bool traced = false;
     switch (opt.format) {
-    case kv::Format::Text:
-        sink = std::make_unique<kv::TextMapSink>(out.fp(), colorFor(opt.color, out.fp()));
-        break;
-    case kv::Format::Json:
-        sink = std::make_unique<kv::JsonLinesSink>(out.fp());
-        break;
-    case kv::Format::Html:
-        sink = std::make_unique<kv::HtmlSink>();
-        page = static_cast<kv::HtmlSink*>(sink.get());
+    case kv::Format::Text: {
+        kv::TextMapSink sink(&writer, colorFor(opt.color, out.fp()));
+        traced = kv::kv_Trace(opt.scripts, &sink);
         break;
     }
-    if (!kv::kv_Trace(opt.scripts, sink.get()))
+    case kv::Format::Json: {
+        kv::JsonLinesSink sink(&writer);
+        traced = kv::kv_Trace(opt.scripts, &sink);
+        break;
+    }
+    case kv::Format::Html: {
+        kv::HtmlSink page;
+        traced = kv::kv_Trace(opt.scripts, &page);
+        if (traced && !page.finish(&writer, opt.quiz, &error))
+            return fail(error);
+        break;
+    }
+    }
+    if (!traced)
         return fail("out of memory while tracing the run");
-    if (page && !page->finish(out.fp(), opt.quiz, &error))
-        return fail(error);
-    if (!out.commit(&error))
+    writer.flush(true);
+    if (!out.commit(writer.error(), &error))
         return fail(error);
     return 0;
 }

@@ -6,8 +6,43 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace kv {
+
+// Text gathered in memory and written to a stream a large block at a time.
+// The first write that fails is remembered by its errno; text after it is
+// dropped.
+class BlockWriter {
+  public:
+    explicit BlockWriter(std::FILE* fp) : fp_(fp) {}
+
+    // Where text is gathered; flush(false) after appending.
+    std::string& text()
+    {
+        return buf_;
+    }
+    void write(std::string_view s)
+    {
+        buf_.append(s);
+        flush(false);
+    }
+
+    // Writes the gathered text once a block has gathered, or whatever
+    // there is when always.
+    void flush(bool always);
+
+    // The errno of the first write that failed, or 0.
+    int error() const
+    {
+        return error_;
+    }
+
+  private:
+    std::FILE* fp_; // nullptr: every write fails
+    std::string buf_;
+    int error_ = 0;
+};
 
 class OutFile {
   public:
@@ -26,14 +61,16 @@ class OutFile {
     }
 
     // Finishes the output: flushes, and renames the temporary file over
-    // path. False, with *error set, when anything could not be written;
-    // the temporary file is then removed and path left as it was.
-    bool commit(std::string* error);
+    // path. writeError is the errno of an earlier failed write, or 0. False,
+    // with *error set, when anything could not be written; the temporary
+    // file is then removed and path left as it was.
+    bool commit(int writeError, std::string* error);
 
   private:
     void discard();
     std::FILE* fp_ = nullptr;
-    std::string path_; // empty for standard output
+    std::string given_; // the name as given; empty for standard output
+    std::string path_;  // the file written: given_ with a link resolved
     std::string temp_; // the temporary file, until it is renamed or removed
 };
 

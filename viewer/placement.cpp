@@ -17,16 +17,24 @@ size_t bucketOf(int32_t len)
     return k;
 }
 
-// 1 - largest/free in ten-thousandths, rounded half up, in integers so that
-// the same list always gives the same figure.
-int32_t fragmentationOf(int64_t free, int32_t largest)
+// Where next fit puts n cells in hole a with the rover at rover: at the
+// rover when a holds it and the rest of a from there takes n cells, at a's
+// start when a begins after the rover and takes n; else -1.
+int64_t nextFitIn(const Area& a, int64_t n, int32_t rover)
 {
-    if (free <= 0)
-        return -1;
-    return static_cast<int32_t>(((free - largest) * 20000 + free) / (2 * free));
+    if (a.pos <= rover && rover < a.end())
+        return a.end() - rover >= n ? rover : -1;
+    return a.pos > rover && a.len >= n ? a.pos : -1;
 }
 
 } // namespace
+
+int64_t kv_Fragmentation(int64_t free, int64_t largest, int64_t scale)
+{
+    if (free <= 0)
+        return -1;
+    return ((free - largest) * 2 * scale + free) / (2 * free);
+}
 
 void kv_Stats(const std::vector<Area>& free, Stats* out)
 {
@@ -45,7 +53,7 @@ void kv_Stats(const std::vector<Area>& free, Stats* out)
             out->histogram.resize(k + 1, 0);
         out->histogram[k]++;
     }
-    out->fragmentation = fragmentationOf(out->free, out->largest);
+    out->fragmentation = static_cast<int32_t>(kv_Fragmentation(out->free, out->largest, 10000));
 }
 
 Placements kv_Place(const std::vector<Area>& free, int64_t n, int32_t* rover)
@@ -55,8 +63,12 @@ Placements kv_Place(const std::vector<Area>& free, int64_t n, int32_t* rover)
         return p;
     int32_t bestLen = 0;
     int32_t worstLen = 0;
+    int64_t next = -1;    // next fit from the rover on
     int32_t wrapped = -1; // next fit's answer when it wraps around
     for (const Area& a : free) {
+        const int64_t at = nextFitIn(a, n, *rover);
+        if (at >= 0 && (next < 0 || at < next))
+            next = at;
         if (a.len < n)
             continue;
         // Lower addresses win ties, whatever order the list is in.
@@ -73,13 +85,10 @@ Placements kv_Place(const std::vector<Area>& free, int64_t n, int32_t* rover)
             p.worst = a.pos;
             worstLen = a.len;
         }
-        if (a.pos >= *rover && (p.next < 0 || a.pos < p.next))
-            p.next = a.pos;
         if (wrapped < 0 || a.pos < wrapped)
             wrapped = a.pos;
     }
-    if (p.next < 0)
-        p.next = wrapped;
+    p.next = next >= 0 ? static_cast<int32_t>(next) : wrapped;
     if (p.next >= 0)
         *rover = static_cast<int32_t>(p.next + n); // n fitted in a hole, so this fits
     return p;

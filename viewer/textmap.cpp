@@ -5,15 +5,16 @@
 
 #include <algorithm>
 
+#include "placement.h"
+
 namespace kv {
 
 namespace {
 
 constexpr int32_t kRowCells = 50;
-constexpr size_t kFlushAt = 1 << 16;
 
 // One colour per process, P0 to P9.
-const char* const kProcColor[kSlots] = {"\033[31m", "\033[32m", "\033[33m", "\033[34m",
+const char* const kProcColor[KMM_PROCESS_SLOTS] = {"\033[31m", "\033[32m", "\033[33m", "\033[34m",
                                         "\033[35m", "\033[36m", "\033[91m", "\033[92m",
                                         "\033[93m", "\033[94m"};
 const char kReset[] = "\033[0m";
@@ -57,27 +58,19 @@ void colorOutput(std::string* out, std::string_view text)
 
 } // namespace
 
-void TextMapSink::flush(bool always)
-{
-    if (buf_.size() < kFlushAt && !always)
-        return;
-    std::fwrite(buf_.data(), 1, buf_.size(), fp_);
-    buf_.clear();
-}
-
 void TextMapSink::begin(const std::vector<std::string>&) {}
 
 void TextMapSink::banner(std::string_view, std::string_view output)
 {
     buf_.append(output);
-    flush(false);
+    out_->flush(false);
 }
 
 void TextMapSink::map(const MemState& st)
 {
     int32_t owner[kCells]; // a process, or -1
     std::fill(owner, owner + kCells, -1);
-    for (int32_t id = 0; id < kSlots; id++) {
+    for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
         for (const Area& a : st.segs[id]) {
             for (int64_t c = a.pos; c < a.end() && c < kCells; c++)
                 owner[c] = id;
@@ -116,7 +109,7 @@ void TextMapSink::figures(const Stats& s)
     }
     // Percent with one decimal, rounded half up from the exact figures, not
     // from the rounded fraction, so that nothing is rounded twice.
-    int64_t tenths = ((s.free - s.largest) * 2000 + s.free) / (2 * s.free);
+    const int64_t tenths = kv_Fragmentation(s.free, s.largest, 1000);
     appendNumber(&buf_, tenths / 10);
     buf_.push_back('.');
     appendNumber(&buf_, tenths % 10);
@@ -136,12 +129,12 @@ void TextMapSink::step(const Step& s)
         buf_.push_back('\n');
     }
     buf_.push_back('\n');
-    flush(false);
+    out_->flush(false);
 }
 
 void TextMapSink::end(uint64_t, const MemState&)
 {
-    flush(true);
+    out_->flush(true);
 }
 
 } // namespace kv

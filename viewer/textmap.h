@@ -6,25 +6,25 @@
 #include <cstdio>
 #include <string>
 
+#include "outfile.h"
 #include "trace.h"
 
 namespace kv {
 
 class TextMapSink : public Sink {
   public:
-    TextMapSink(std::FILE* fp, bool color) : fp_(fp), color_(color) {}
+    TextMapSink(BlockWriter* out, bool color) : out_(out), buf_(out->text()), color_(color) {}
     void begin(const std::vector<std::string>& files) override;
     void banner(std::string_view file, std::string_view output) override;
     void step(const Step& step) override;
     void end(uint64_t steps, const MemState& last) override;
 
   private:
-    void flush(bool always);
     void map(const MemState& st);
     void figures(const Stats& s);
-    std::FILE* fp_;
+    BlockWriter* out_;
+    std::string& buf_; // out_'s text, appended to
     bool color_;
-    std::string buf_;
 };
 
 } // namespace kv

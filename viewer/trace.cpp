@@ -5,14 +5,10 @@
 
 #include "trace.h"
 
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <cstring>
-#include <unordered_map>
 #include <utility>
 
-#include "KelLoad.h"
 #include "explain.h"
 #include "placement.h"
 
@@ -20,19 +16,12 @@ namespace kv {
 
 namespace {
 
-DataType_e tagOf(const KelMem& cell)
-{
-    DataType_e tag;
-    std::memcpy(&tag, &cell, sizeof tag);
-    return tag;
-}
-
 // True when two cells hold the same tag and value; the bytes after a
 // string's NUL and any padding do not count.
 bool sameCell(const KelMem& a, const KelMem& b)
 {
-    const DataType_e tag = tagOf(a);
-    if (tag != tagOf(b))
+    const DataType_e tag = KMM_CellTag(&a);
+    if (tag != KMM_CellTag(&b))
         return false;
     switch (tag) {
     case DATA_INTEGER:
@@ -59,7 +48,7 @@ void describeCell(int32_t addr, const KelMem& cell, CellChange* out)
     out->addr = addr;
     out->value = 0;
     out->text.clear();
-    switch (tagOf(cell)) {
+    switch (KMM_CellTag(&cell)) {
     case DATA_ERROR:
         out->kind = CellKind::Empty;
         return;
@@ -75,13 +64,13 @@ void describeCell(int32_t addr, const KelMem& cell, CellChange* out)
         out->text.assign(cell.string.value, len);
         return;
     }
-    case DATA_INSTRUCTION:
+    case DATA_INSTRUCTION: {
         out->kind = CellKind::Ins;
         out->value = static_cast<uint32_t>(cell.instruction.value);
-        out->text = cell.instruction.value == INSTRUCTION_RUN    ? "RUN"
-                    : cell.instruction.value == INSTRUCTION_HALT ? "HALT"
-                                                                 : "";
+        const char* name = KMM_InstructionName(cell.instruction.value);
+        out->text = name ? name : "";
         return;
+    }
     default:
         out->kind = CellKind::Unset;
         return;
@@ -100,52 +89,6 @@ std::string_view lineText(const char* text)
     return t;
 }
 
-// Load-file headers already read, by name, with the file's identity then:
-// a script loads the same few files again and again.
-class HeaderCache {
-  public:
-    // Reads a load file's header, but only from a regular file: the loader
-    // has already read it, and a pipe or a device would give other bytes or
-    // block.
-    ErrMessage_t read(const char* name, std::vector<int32_t>* sizes)
-    {
-        struct stat st;
-        if (stat(name, &st) != 0 || !S_ISREG(st.st_mode))
-            return ERR_NOFILE;
-        if (entries_.size() >= kMaxEntries)
-            entries_.clear();
-        Entry& e = entries_[name];
-        if (!e.valid || e.ino != st.st_ino || e.dev != st.st_dev || e.size != st.st_size ||
-            e.mtime.tv_sec != st.st_mtim.tv_sec || e.mtime.tv_nsec != st.st_mtim.tv_nsec) {
-            int32_t n = 0;
-            int32_t read[4] = {};
-            e.result = KelMM_ReadHeader(name, &n, read);
-            e.sizes.assign(read, read + (e.result == ERR_NONE ? n : 0));
-            e.valid = true;
-            e.ino = st.st_ino;
-            e.dev = st.st_dev;
-            e.size = st.st_size;
-            e.mtime = st.st_mtim;
-        }
-        *sizes = e.sizes;
-        return e.result;
-    }
-
-  private:
-    struct Entry {
-        bool valid = false;
-        ino_t ino = 0;
-        dev_t dev = 0;
-        off_t size = 0;
-        timespec mtime = {};
-        ErrMessage_t result = ERR_NOFILE;
-        std::vector<int32_t> sizes;
-    };
-    // Emptied when full, so that memory stays flat whatever names a script spells.
-    static constexpr size_t kMaxEntries = 256;
-    std::unordered_map<std::string, Entry> entries_;
-};
-
 class Tracer {
   public:
     Tracer(KelMM* kmm, Sink* sink)
@@ -157,7 +100,9 @@ class Tracer {
     static void seen(void* ctx, const KelEvent* ev)
     {
         auto* t = static_cast<Tracer*>(ctx);
-        if (ev->kind == EVENT_BANNER)
+        if (t->sink_->full())
+            t->steps_ += ev->kind == EVENT_LINE ? 1 : 0;
+        else if (ev->kind == EVENT_BANNER)
             t->sink_->banner(ev->file, t->takeOutput());
         else
             t->onLine(*ev);
@@ -199,19 +144,16 @@ class Tracer {
         }
     }
 
-    // The request and placements of a LoadFile; the header's result.
-    ErrMessage_t request(const KelCommand& cmd)
+    // The request and placements of a LoadFile whose sizes the loader read.
+    void request(const KelCommand& cmd)
     {
-        step_.requestSizes.clear();
-        ErrMessage_t header = headers_.read(cmd.text, &step_.requestSizes);
-        if (header != ERR_NONE)
-            return header;
-        step_.hasRequest = true;
+        step_.requestSizes.assign(cmd.sizes, cmd.sizes + cmd.nSegs);
         step_.requestCells = 0;
         for (int32_t s : step_.requestSizes)
             step_.requestCells += s;
-        step_.placements = kv_Place(before_.free, step_.requestCells, &rover_);
-        return header;
+        step_.hasRequest = cmd.nSegs > 0;
+        if (step_.hasRequest)
+            step_.placements = kv_Place(before_.free, step_.requestCells, &rover_);
     }
 
     void onLine(const KelEvent& ev)
@@ -237,10 +179,11 @@ class Tracer {
         ExplainInput in;
         in.command = ev.command;
         in.error = ev.error;
+        in.line = ev.text;
         in.before = &before_;
         in.after = &after_;
         if (ev.command && ev.command->command == COMMAND_LOADFILE) {
-            in.header = request(*ev.command);
+            request(*ev.command);
             in.sizes = &step_.requestSizes;
             in.cells = step_.requestCells;
         }
@@ -256,7 +199,6 @@ class Tracer {
     MemState before_;           // the state after the last line
     MemState after_;            // the state after this line
     Step step_;                 // reused from line to line
-    HeaderCache headers_;
     int32_t rover_ = 0;         // next fit's roving position
     uint64_t steps_ = 0;
 };
@@ -265,7 +207,7 @@ class Tracer {
 
 void kv_ReadState(const KelMM* kmm, MemState* st)
 {
-    for (int32_t id = 0; id < kSlots; id++) {
+    for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
         const Process* p = kmm->processList[id];
         st->live[id] = p != nullptr;
         if (p)
@@ -276,13 +218,11 @@ void kv_ReadState(const KelMM* kmm, MemState* st)
     readList(kmm->memFree, &st->free);
 }
 
-const char* kv_ErrorText(ErrMessage_t error)
+std::string kv_Range(int64_t pos, int64_t len)
 {
-    if (error == ERR_NONE)
-        return nullptr;
-    if (error >= ERR_INVALIDINPUT && error < ERR_NONE)
-        return ErrMessages[error];
-    return "Unknown error.";
+    if (len == 1)
+        return std::to_string(pos);
+    return std::to_string(pos) + "-" + std::to_string(pos + len - 1);
 }
 
 bool kv_Trace(const std::vector<std::string>& files, Sink* sink)

@@ -17,7 +17,6 @@ namespace kv {
 
 // Cells of the machine; the text map and the page draw exactly this many.
 constexpr int32_t kCells = KMM_MEMORY_CELLS;
-constexpr int32_t kSlots = 10;
 
 // The cells pos .. pos + len - 1.
 struct Area {
@@ -33,11 +32,18 @@ struct Area {
     }
 };
 
+// Cells as an inclusive range: "100-106", or "7" for one cell.
+std::string kv_Range(int64_t pos, int64_t len);
+inline std::string kv_Range(const Area& a)
+{
+    return kv_Range(a.pos, a.len);
+}
+
 // What the manager holds between two lines. Slots and vectors are reused
 // from line to line, so that reading a state allocates nothing once warm.
 struct MemState {
-    bool live[kSlots] = {};          // slot n holds a process
-    std::vector<Area> segs[kSlots];  // its segments in list order; empty when not live
+    bool live[KMM_PROCESS_SLOTS] = {};          // slot n holds a process
+    std::vector<Area> segs[KMM_PROCESS_SLOTS];  // its segments in list order; empty when not live
     std::vector<Area> free;          // the manager's free list in list order
 };
 
@@ -83,16 +89,13 @@ struct Step {
     const MemState* state = nullptr; // after the line
     std::vector<CellChange> cells;   // by ascending address
     Stats stats;
-    bool hasRequest = false; // a LoadFile whose load file's header was read
+    bool hasRequest = false; // a LoadFile whose sizes the loader read
     int64_t requestCells = 0; // the sum of the sizes
     std::vector<int32_t> requestSizes;
     Placements placements;
     bool hasExplain = false;
     std::string explain;
 };
-
-// The message of an error line without its prefix; nullptr for ERR_NONE.
-const char* kv_ErrorText(ErrMessage_t error);
 
 // Where a trace goes. Calls come in order: begin, then banners and steps as
 // the run makes them, then end with the state after the last line.
@@ -103,6 +106,12 @@ class Sink {
     virtual void banner(std::string_view file, std::string_view output) = 0;
     virtual void step(const Step& step) = 0;
     virtual void end(uint64_t steps, const MemState& last) = 0;
+    // True once the sink takes no more banners or steps; the run goes on
+    // and is counted, but nothing of it is read or handed over.
+    virtual bool full() const
+    {
+        return false;
+    }
 };
 
 // Runs the scripts against a fresh 1000-cell manager, as kelmem does, and

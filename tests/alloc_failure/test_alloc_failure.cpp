@@ -538,11 +538,6 @@ Scenario loaderScenario(const std::string& dir)
             FreeStrList(list);
             return list && n == 1 ? ERR_NONE : ERR_UNKNOWN;
         },
-        [](World&) -> int32_t {
-            int32_t n = 0;
-            int32_t sizes[4] = {};
-            return static_cast<int32_t>(KelMM_ReadHeader("prog.txt", &n, sizes));
-        },
     };
     return {"loader", dir, g, {}, ""};
 }

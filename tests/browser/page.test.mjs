@@ -80,6 +80,7 @@ async function shownStep(page) {
 // The cells as the page shows them: data-addr 0..999 once each, in order.
 async function expectOwners(page, step, n) {
   const cells = await page.$$eval('[data-addr]', (els) => els.map((e) => [Number(e.dataset.addr), e.dataset.owner]));
+  assert.equal(await page.$$eval('[data-owner]', (els) => els.length), 1000, 'data-owner on cells only');
   assert.deepEqual(cells.map((c) => c[0]), [...Array(1000).keys()]);
   assert.deepEqual(cells.map((c) => c[1]), ownersOf(step), `owners at step ${n}`);
 }
@@ -121,7 +122,7 @@ test('the demo page steps by keys, buttons and deep links, as the trace says', a
   assert.match(await page.textContent('#announce'), /^Step 13 of \d+: demo\.txt line 13/);
   // A cell tells what it is when focused.
   await page.focus('[data-addr="105"]');
-  assert.match(await page.textContent('#detail'), /^Cell 105 · P1, segment 2 of 2 \(data, cells 103-106\) · integer 42/);
+  assert.match(await page.textContent('#detail'), /^Cell 105 · P1, segment 1 \(data, cells 103-106\) · integer 42/);
   // The timeline's ends are the first and the last step.
   const box = await page.locator('#timeline').boundingBox();
   await page.mouse.click(box.x + box.width - 9, box.y + 20);
@@ -217,32 +218,62 @@ test('the what-if markers stand where the trace places each policy', async () =>
   await close();
 });
 
-test('a quiz hides each result until predicted and keeps the score', async () => {
+// What the page draws from the state: tables, histogram, timeline, map.
+const stateShown = (page) => page.evaluate(() => [
+  ...['procs', 'stats', 'free', 'hist'].map((id) => document.getElementById(id).textContent),
+  document.querySelector('#timeline clipPath rect').getAttribute('width'),
+  [...document.querySelectorAll('[data-addr]')].map((e) => e.dataset.owner + e.dataset.kind).join()]);
+
+test('a quiz hides each result until predicted, offers fixed choices and keeps the score', async () => {
   const { url, steps, shown } = make(EXAMPLES, 'quiz', ['demo.txt'], ['--quiz']);
-  const { page, problems, close } = await open(url, '#step=1');
+  const N = steps.length;
+  // A deep link, Next and End stop at the first step still to predict.
+  const { page, problems, close } = await open(url, '#step=5');
+  for (const key of ['ArrowRight', 'End', 'j']) await page.keyboard.press(key);
   assert.equal(await shownStep(page), 1);
+  assert.ok(await page.isDisabled('#next'));
+  await page.waitForFunction(() => location.hash === '#step=1');
   assert.doesNotMatch(await page.textContent('#out'), /LoadFile/);
   await expectOwners(page, { processes: [] }, 0);
-  // Step 1 loads: no error line, and the free list the trace gives.
-  await page.check('#quiz input[name=err][value="0"]');
-  await page.fill('#quiz input[name=holes]', String(steps[0].stats.holes));
-  await page.fill('#quiz input[name=largest]', String(steps[0].stats.largest));
-  await page.click('#quiz button[type=submit]');
-  assert.equal(await page.textContent('#out'), shown[1]);
-  await expectOwners(page, steps[0], 1);
-  assert.match(await page.textContent('#quiz'), /^Right\./);
-  // Step 5 is refused; predicting no error line is wrong.
-  await page.evaluate(() => { location.hash = '#step=5'; });
-  await page.waitForFunction(() => document.getElementById('step').textContent === '5');
-  assert.ok(steps[4].error);
-  await page.check('#quiz input[name=err][value="0"]');
-  await page.click('#quiz button[type=submit]');
-  assert.match(await page.textContent('#quiz'), /^Not quite\./);
-  assert.equal(await page.textContent('#score'), 'Score: 1 of 2 right');
+  // Step by step: predict no error line, with 0 holes where asked (step 1:
+  // the right numbers); a step not yet predicted shows the state before it.
+  const choices = new Map(), mixed = new Map();
+  let right = 0, before = null;
+  for (let n = 1; n < N; n++) {
+    const s = steps[n - 1], asks = await page.$('#quiz input[name=holes]');
+    assert.equal(await shownStep(page), n);
+    if (before) assert.deepEqual(await stateShown(page), before, `state at step ${n} before predicting`);
+    assert.equal(await page.$$eval('.mk', (els) => els.length), 0);
+    const list = await page.$$eval('#quiz input[name=err]', (els) => els.map((e) => e.parentElement.textContent.trim()));
+    const command = s.text.split(/\s+/)[1];
+    assert.ok(list.includes(s.error || 'none: no error line'), `the answer among the choices at step ${n}`);
+    if (choices.has(command)) assert.deepEqual(list, choices.get(command), `choices at step ${n}`);
+    choices.set(command, list);
+    mixed.set(command, (mixed.get(command) || 0) | (s.error ? 1 : 2));
+    await page.check('#quiz input[name=err][value="0"]');
+    const holes = n === 1 ? [s.stats.holes, s.stats.largest] : [0, 0];
+    if (asks) {
+      await page.fill('#quiz input[name=holes]', String(holes[0]));
+      await page.fill('#quiz input[name=largest]', String(holes[1]));
+    }
+    await page.click('#quiz button[type=submit]');
+    const ok = !s.error && (!asks || (s.stats.holes === holes[0] && s.stats.largest === holes[1]));
+    right += ok;
+    assert.match(await page.textContent('#quiz'), ok ? /^Right\./ : /^Not quite\./, `verdict at step ${n}`);
+    assert.equal(await page.textContent('#out'), shown[n]);
+    await expectOwners(page, s, n);
+    before = await stateShown(page);
+    await page.keyboard.press('ArrowRight');
+  }
+  assert.ok([...mixed.values()].includes(3), 'some command both fails and succeeds');
+  assert.equal(await page.textContent('#score'), `Score: ${right} of ${N - 1} right`);
+  assert.deepEqual(await stateShown(page), before);
   await page.click('#revealAll');
+  await page.keyboard.press('Home');
   await page.keyboard.press('End');
-  assert.equal(await page.textContent('#out'), shown[steps.length]);
-  assert.equal(await page.textContent('#score'), 'Score: 1 of 2 right');
+  assert.equal(await page.textContent('#out'), shown[N]);
+  await expectOwners(page, steps[N - 1], N);
+  assert.equal(await page.textContent('#score'), `Score: ${right} of ${N - 1} right`);
   assert.deepEqual(problems, []);
   await close();
 });

@@ -80,15 +80,6 @@ bool unjoinable(int32_t pos, int32_t len, int32_t len2)
 }
 
 const Row kRows[] = {
-    {"ReadHeader refuses a null name, count or sizes",
-     [] {
-         int32_t n = 0;
-         int32_t sizes[4] = {};
-         const char* f = "x.txt";
-         return KelMM_ReadHeader(nullptr, &n, sizes) == ERR_UNKNOWN &&
-                KelMM_ReadHeader(f, nullptr, sizes) == ERR_UNKNOWN &&
-                KelMM_ReadHeader(f, &n, nullptr) == ERR_UNKNOWN;
-     }},
     {"stores outside memory are address errors",
      [] {
          Machine m;
@@ -171,6 +162,13 @@ const Row kRows[] = {
          return out == "   1 P1 PrintProcessTable\n******* ERROR: Unknown error.\n";
      }},
     {"an observer without a callback is not called", observerWithoutCallback},
+    {"every code has its text; a code past ERR_NONE is an unknown error",
+     [] {
+         return KMM_ErrorText(ERR_NONE) == nullptr &&
+                std::string(KMM_ErrorText(ERR_UNKNOWN)) == "Unknown error." &&
+                std::string(KMM_ErrorText(ERR_PARSEEND)) == ErrMessages[ERR_PARSEEND] &&
+                std::string(KMM_ErrorText(static_cast<ErrMessage_t>(13))) == "Unknown error.";
+     }},
     {"lines that fill the echo's buffer exactly, or more than fill it, are echoed whole",
      [] {
          Machine m;

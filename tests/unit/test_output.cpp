@@ -3,8 +3,11 @@
 // of every banner and line once the line's text is out.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -178,32 +181,69 @@ TEST(Output, ObserverLearnsTheCommandOfEachLine)
     KO_Free(&out);
 }
 
-TEST(Output, HeaderIsReadAsTheLoaderReadsIt)
+// What a LoadFile's observer learns of the header the loader read.
+struct LoadSeen {
+    ErrMessage_t error = ERR_NONE;
+    std::vector<int32_t> sizes;
+    int32_t nSegs = -1;
+};
+
+void seeLoad(void* ctx, const KelEvent* ev)
+{
+    auto* seen = static_cast<LoadSeen*>(ctx);
+    if (ev->kind != EVENT_LINE || !ev->command)
+        return;
+    seen->error = ev->error;
+    seen->nSegs = ev->command->nSegs;
+    seen->sizes.assign(ev->command->sizes, ev->command->sizes + ev->command->nSegs);
+}
+
+TEST(Output, LoaderHandsTheHeaderItReadToTheObserver)
 {
     kt_TempDir dir;
     struct Row {
-        const char* content;
+        const char* content; // of h.txt; nullptr: no such file
+        bool loadedBefore;   // P1 exists before the line
         ErrMessage_t err;
-        int32_t n;
-        std::vector<int32_t> sizes;
+        std::vector<int32_t> sizes; // empty: nSegs 0
     } rows[] = {
-        {"8585\n2\n3 4\nRUN\n", ERR_NONE, 2, {3, 4}},
-        {"8585\n4\n0 1 2 3\n", ERR_NONE, 4, {0, 1, 2, 3}},
-        {"8586\n1\n3\n", ERR_INVALIDFILE, -1, {}},
-        {"8585\n2\n3\n", ERR_INVALIDINSTRUCTION, -1, {}},
-        {"8585\n1\n2147483648\n", ERR_INSUFFICIENTMEM, -1, {}},
+        {"8585\n2\n3 4\nRUN\n", false, ERR_NONE, {3, 4}},
+        {"8585\n4\n0 1 2 3\n", false, ERR_NONE, {0, 1, 2, 3}},
+        {"8585\n1\n1\nRUN HALT\n", false, ERR_DATAOVERFLOW, {1}},
+        {"8585\n1\n2000\n", false, ERR_INSUFFICIENTMEM, {2000}},
+        {"8586\n1\n3\n", false, ERR_INVALIDFILE, {}},
+        {"8585\n2\n3\n", false, ERR_INVALIDINSTRUCTION, {}},
+        {"8585\n2\n3 x\n", false, ERR_INVALIDFILE, {}},
+        {"8585\n1\n2147483648\n", false, ERR_INSUFFICIENTMEM, {}},
+        {"8585\n1\n3\n", true, ERR_PROCESSEXISTS, {}},
+        {nullptr, false, ERR_NOFILE, {}},
     };
+    char here[4096];
+    const char* cwd = getcwd(here, sizeof here);
+    ASSERT_TRUE(cwd && chdir(dir.path.c_str()) == 0);
+    dir.write("s.txt", "P1 LoadFile @0 \"h.txt\n");
     for (const Row& r : rows) {
-        std::string path = dir.write("h.txt", r.content);
-        int32_t n = -1;
-        int32_t sizes[4] = {-1, -1, -1, -1};
-        EXPECT_EQ(KelMM_ReadHeader(path.c_str(), &n, sizes), r.err) << r.content;
-        EXPECT_EQ(n, r.n) << r.content;
-        EXPECT_EQ(std::vector<int32_t>(sizes, sizes + (n > 0 ? n : 0)), r.sizes) << r.content;
+        std::remove("h.txt");
+        if (r.content)
+            dir.write("h.txt", r.content);
+        KelMM* kmm = KMM_Create(1000);
+        ASSERT_NE(kmm, nullptr);
+        KelOut out = {};
+        kmm->out = &out;
+        if (r.loadedBefore) {
+            ASSERT_EQ(KelMM_Load(kmm, 1, "h.txt", 500), ERR_NONE);
+        }
+        LoadSeen seen;
+        const KelObserver obs = {&seeLoad, &seen};
+        EXPECT_EQ(KMM_RunFile("s.txt", kmm, &obs), 0);
+        EXPECT_EQ(seen.error, r.err) << (r.content ? r.content : "missing");
+        EXPECT_EQ(seen.nSegs, static_cast<int32_t>(r.sizes.size())) << r.content;
+        EXPECT_EQ(seen.sizes, r.sizes) << (r.content ? r.content : "missing");
+        KMM_Free(kmm);
+        std::free(kmm);
+        KO_Free(&out);
     }
-    int32_t n = -1;
-    int32_t sizes[4];
-    EXPECT_EQ(KelMM_ReadHeader((dir.path + "/missing").c_str(), &n, sizes), ERR_NOFILE);
+    ASSERT_EQ(chdir(cwd), 0);
 }
 
 } // namespace

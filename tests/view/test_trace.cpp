@@ -2,10 +2,12 @@
 // and the steps of small runs (cells, free list, explanations).
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../unit/test_util.h"
@@ -35,7 +37,11 @@ TEST(Placement, FourPoliciesOnCraftedFreeLists)
         {"best takes the smallest fit", {{0, 100}, {200, 6}, {300, 5}}, 5, 0, 0, 300, 0, 0, 5},
         {"no hole fits", {{0, 3}, {10, 4}}, 5, 7, N, N, N, N, 7},
         {"no hole at all", {}, 1, 0, N, N, N, N, 0},
-        {"next fit starts at the rover", {{0, 10}, {50, 10}, {80, 20}}, 5, 5, 0, 0, 80, 50, 55},
+        {"next fit places at the rover in its hole", {{0, 10}, {50, 10}, {80, 20}}, 5, 5, 0, 0,
+         80, 5, 10},
+        {"next fit: the hole's rest from the rover is too small", {{0, 10}, {50, 10}, {80, 20}},
+         5, 7, 0, 0, 80, 50, 55},
+        {"next fit: the rover at a hole's last cell", {{0, 10}, {50, 10}}, 1, 9, 0, 0, 0, 9, 10},
         {"next fit takes a hole starting at the rover", {{0, 10}, {50, 10}}, 5, 50, 0, 0, 0, 50,
          55},
         {"next fit wraps around", {{0, 10}, {50, 10}}, 5, 60, 0, 0, 0, 0, 5},
@@ -143,7 +149,8 @@ class Collect : public kv::Sink {
 };
 
 // Runs script in a fresh folder holding the load files a.txt (2+5 cells),
-// b.txt (7 cells), c.txt (300 cells), d.txt (350 cells) and big.txt (600 cells).
+// b.txt (7 cells), c.txt (300 cells), d.txt (350 cells) and big.txt (600 cells),
+// and the broken ones magic.txt, count.txt, ins.txt (2 cells) and data.txt.
 Collect runScript(const std::string& script)
 {
     kt_TempDir dir;
@@ -152,6 +159,10 @@ Collect runScript(const std::string& script)
     dir.write("c.txt", "8585\n1\n300\n");
     dir.write("d.txt", "8585\n1\n350\n");
     dir.write("big.txt", "8585\n1\n600\n");
+    dir.write("magic.txt", "8586\n1\n3\n");
+    dir.write("count.txt", "8585\n2\n3\n");
+    dir.write("ins.txt", "8585\n1\n2\nRUN 5\n");
+    dir.write("data.txt", "8585\n2\n1 2\nRUN\n#4294967296\n");
     dir.write("s.txt", script);
     char here[4096];
     const char* cwd = getcwd(here, sizeof here);
@@ -229,12 +240,71 @@ TEST(Trace, ExplanationsOfEachKind)
         {"P0 END\n", "END stops this script; the rest of its file is not read."},
         {"P1 LoadFile @0 \"b.txt\nP0 PrintProcessTable\n", ""},
         {"P1 Bogus\n", ""},
+        {"P0 STORE @2000 #1\n", "Address 2000 is past the last cell, 999."},
+        {"P0 LoadFile @00001000 \"b.txt\n", "Address 1000 is past the last cell, 999."},
+        {"P0 STORE @999 x\n", ""},
+        {"P1 LoadFile @0 \"magic.txt\n", "The load file does not begin with the line 8585, a "
+                                          "count line of 1 to 4 and a line of that many plain "
+                                          "sizes."},
+        {"P1 LoadFile @0 \"count.txt\n", "The sizes line of the load file does not hold as "
+                                          "many sizes as its count line says."},
+        {"P1 LoadFile @0 \"ins.txt\n", "A value for segment 0 (2 cells) is not RUN or HALT."},
+        {"P1 LoadFile @0 \"data.txt\n", "A value for segment 1 is neither a number up to "
+                                         "4294967295 nor a quote and 1 to 19 characters."},
     };
     for (const Row& r : rows) {
         Collect c = runScript(r.script);
         ASSERT_FALSE(c.steps.empty()) << r.script;
         EXPECT_EQ(c.steps.back().explain, r.explain) << r.script;
     }
+}
+
+TEST(Trace, RequestOnlyWhenTheLoaderReadTheSizes)
+{
+    struct Row {
+        std::string script; // its last line is checked
+        bool request;
+    } rows[] = {
+        {"P1 LoadFile @0 \"b.txt\n", true},
+        {"P1 LoadFile @0 \"ins.txt\n", true},
+        {"P1 LoadFile @990 \"c.txt\n", true},
+        {"P1 LoadFile @0 \"b.txt\nP1 LoadFile @50 \"b.txt\n", false},
+        {"P1 LoadFile @0 \"none.txt\n", false},
+        {"P1 LoadFile @0 \"count.txt\n", false},
+        {"P1 TerminateProcess\n", false},
+    };
+    for (const Row& r : rows) {
+        Collect c = runScript(r.script);
+        ASSERT_FALSE(c.steps.empty()) << r.script;
+        EXPECT_EQ(c.steps.back().json.find("\"request\"") != std::string::npos, r.request)
+            << r.script;
+    }
+    // A refused load does not move next fit's rover: the second load of P2
+    // is placed from 0, not from 7.
+    Collect c = runScript("P1 LoadFile @0 \"b.txt\nP1 LoadFile @0 \"b.txt\n"
+                          "P1 TerminateProcess\nP2 LoadFile @0 \"b.txt\n");
+    EXPECT_NE(c.steps[3].json.find("\"next\":7}"), std::string::npos) << c.steps[3].json;
+}
+
+// A load file read from a pipe is read once, by the loader, and still has
+// its request.
+TEST(Trace, LoadFromAPipeHasItsRequest)
+{
+    kt_TempDir dir;
+    ASSERT_EQ(mkfifo((dir.path + "/p.txt").c_str(), 0600), 0);
+    dir.write("s.txt", "P1 LoadFile @0 \"p.txt\n");
+    std::thread writer([&dir] { dir.write("p.txt", "8585\n2\n3 4\nRUN\n"); });
+    char here[4096];
+    const char* cwd = getcwd(here, sizeof here);
+    Collect c;
+    ASSERT_TRUE(cwd && chdir(dir.path.c_str()) == 0);
+    EXPECT_TRUE(kv::kv_Trace({"s.txt"}, &c));
+    writer.join();
+    ASSERT_EQ(chdir(cwd), 0);
+    ASSERT_EQ(c.steps.size(), 1u);
+    EXPECT_NE(c.steps[0].json.find("\"request\":{\"cells\":7,\"sizes\":[3,4]}"),
+              std::string::npos)
+        << c.steps[0].json;
 }
 
 TEST(Trace, FreeListIsTheManagersAndNextFitCarriesOver)
@@ -245,10 +315,10 @@ TEST(Trace, FreeListIsTheManagersAndNextFitCarriesOver)
     EXPECT_EQ(c.steps[1].state.free, (std::vector<Area>{{7, 493}, {507, 493}}));
     EXPECT_EQ(c.steps[2].state.free, (std::vector<Area>{{0, 500}, {507, 493}}));
     // Next fit: 0 for the first load (rover 7), 7 for the second (rover 14);
-    // then the first hole from 14 that fits 300 cells is 507, though 0 fits.
+    // then the rest of the free area 0-499 from the rover, 14-499, takes 300.
     EXPECT_NE(c.steps[1].json.find("\"next\":7}"), std::string::npos) << c.steps[1].json;
     EXPECT_NE(c.steps[3].json.find("\"placements\":{\"first\":0,\"best\":507,\"worst\":0,"
-                                   "\"next\":507}"),
+                                   "\"next\":14}"),
               std::string::npos)
         << c.steps[3].json;
 }
@@ -274,7 +344,8 @@ TEST(Page, PlaceholdersFilledAndTraceCannotCloseItsElement)
     ASSERT_EQ(chdir(cwd), 0);
     std::FILE* fp = std::tmpfile();
     std::string error;
-    ASSERT_TRUE(sink.finish(fp, true, &error)) << error;
+    kv::BlockWriter writer(fp);
+    ASSERT_TRUE(sink.finish(&writer, true, &error)) << error;
     std::string out(static_cast<size_t>(std::ftell(fp)), '\0');
     std::rewind(fp);
     ASSERT_EQ(std::fread(&out[0], 1, out.size(), fp), out.size());

@@ -17,6 +17,7 @@ import json
 import os
 import pty
 import shutil
+import signal
 import subprocess
 import sys
 
@@ -62,9 +63,14 @@ def check_trace(data, args):
         fail("the trace does not end with a line feed")
     events = [json.loads(l) for l in data.decode("utf-8").split("\n")[:-1]]
     meta, end = events[0], events[-1]
+    errors = meta.get("errors")
     if meta != {"type": "meta", "schema": "kelmem-trace/1", "version": meta.get("version"),
-                "memory": 1000, "files": args}:
+                "memory": 1000, "files": args, "errors": errors}:
         fail("meta line: %r" % meta)
+    # The text of each result code 0-11, then "Unknown error." (code -1).
+    if not isinstance(errors, list) or len(errors) != 13 or errors[12] != "Unknown error." \
+            or len(set(errors)) != 13 or not all(isinstance(e, str) and e for e in errors):
+        fail("meta errors: %r" % errors)
     steps = [e for e in events if e["type"] == "step"]
     if end != {"type": "end", "steps": len(steps)}:
         fail("end line: %r, %d steps" % (end, len(steps)))
@@ -76,6 +82,9 @@ def check_trace(data, args):
             fail("line %d: cells not by ascending address: %r" % (s["line"], addrs))
         if s["stats"] != expected_stats(s["free"]):
             fail("line %d: stats %r for free list %r" % (s["line"], s["stats"], s["free"]))
+        if s["error"] is not None and (s["error"] not in errors or "******* ERROR: %s\n"
+                                       % s["error"] not in s["output"]):
+            fail("line %d: error %r is not an error line of meta's" % (s["line"], s["error"]))
         if ("request" in s) != ("placements" in s):
             fail("line %d: request without placements or the reverse" % s["line"])
         # A line without tokens is not echoed: it prints its error line alone.
@@ -116,6 +125,9 @@ USAGE = [
     (["--quiz", "s.txt"], 2, True, b""),
     (["--quiz", "--format=json", "s.txt"], 2, True, b""),
     (["-o", "out.json"], 2, True, b""),
+    (["-o", "", "s.txt"], 2, True, b""),
+    (["--help=x", "s.txt"], 2, True, b""),
+    (["--quiz=1", "s.txt"], 2, True, b""),
     (["--help"], 0, False, b"Usage: kelmem-view [OPTION]... SCRIPT...\n"),
     (["-h", "--frobnicate"], 0, False, b"Usage: kelmem-view"),
     (["-V"], 0, False, b"kelmem-view "),
@@ -127,12 +139,23 @@ USAGE = [
     (["-o", "/dev/full", "s.txt"], 1, False, b""),
 ]
 
+# What standard error says for some of the rows above.
+MESSAGES = [
+    (["--help=x", "s.txt"], "option '--help' doesn't allow an argument"),
+    (["--quiz=1", "s.txt"], "option '--quiz' doesn't allow an argument"),
+    (["-x", "s.txt"], "unknown option '-x'"),
+    (["-o", "/dev/full", "s.txt"], "No space left on device"),
+    (["-o", "/dev/full", "many.txt"], "No space left on device"),
+]
+
 
 def cmd_usage(view, work):
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
     with open(os.path.join(work, "s.txt"), "w") as f:
         f.write("P0 PrintProcessTable\n")
+    with open(os.path.join(work, "many.txt"), "w") as f:  # far more than one block of output
+        f.write("P0 PrintProcessTable\n" * 5000)
     for args, status, points, out_head in USAGE:
         r = subprocess.run([view] + args, cwd=work, stdout=subprocess.PIPE,
                            stderr=subprocess.PIPE, timeout=60)
@@ -145,6 +168,10 @@ def cmd_usage(view, work):
             fail("%r: a write failure says so in one line: %r" % (args, err))
         if not r.stdout.startswith(out_head) or (out_head == b"" and r.stdout):
             fail("%r: standard output %r" % (args, r.stdout[:120]))
+    for args, said in MESSAGES:
+        err = run_ok(view, work, args)[2].decode("utf-8", "replace")
+        if said not in err:
+            fail("%r: stderr %r does not say %r" % (args, err, said))
     check_output_files(view, work)
     check_color(view, work)
     print("ok: %d rows" % len(USAGE))
@@ -209,9 +236,41 @@ def check_output_files(view, work):
         if status != 1 or out or os.path.exists(os.path.join(work, "long.html")) \
                 or b"100000" not in err:
             fail("%r: status %d, stdout %d bytes, stderr %r" % (args, status, len(out), err))
+    check_replaced_files(view, work)
     leftovers = [n for n in os.listdir(work) if ".tmp-" in n]
     if leftovers:
         fail("temporary files left behind: %r" % leftovers)
+
+
+def check_replaced_files(view, work):
+    """-o through a link, over a file with its own mode, with a long name, and killed."""
+    def path(n):
+        return os.path.join(work, n)
+    with open(path("real.txt"), "w") as f:
+        f.write("old\n")
+    os.chmod(path("real.txt"), 0o640)
+    os.symlink("real.txt", path("link.txt"))
+    long_name = "n" * 251 + ".txt"  # 255 bytes, the most a name may have
+    for name in ("link.txt", long_name):
+        status, _, err = run_ok(view, work, ["-o", name, "s.txt"])
+        if status != 0:
+            fail("-o %s: status %d, %r" % (name[:20], status, err))
+    if not os.path.islink(path("link.txt")) or os.stat(path("real.txt")).st_mode & 0o777 != 0o640:
+        fail("-o through a link: the link was replaced or the mode changed")
+    with open(path("real.txt"), "rb") as f:
+        if not f.read().startswith(b"   1 P0 PrintProcessTable"):
+            fail("-o through a link: the target was not written")
+    if not os.path.exists(path(long_name)):
+        fail("-o with a 255-byte name: no file")
+    # A run stopped by a signal leaves no temporary file (/dev/zero never ends).
+    for sig in (signal.SIGTERM, signal.SIGINT):
+        p = subprocess.Popen([view, "-o", "z.html", "/dev/zero"], cwd=work)
+        while not [n for n in os.listdir(work) if n.startswith("z.html.tmp-")]:
+            if p.poll() is not None:
+                fail("the endless run ended by itself")
+        p.send_signal(sig)
+        if p.wait(timeout=60) != -sig:
+            fail("a run stopped by signal %d did not die of it" % sig)
 
 
 def main(argv):
