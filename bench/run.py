@@ -8,9 +8,10 @@ ready-made output, are made once under BUILD/bench-data/ and kept. Then kelmem a
 the floor (and kelmem-view --format=json, when the build has it) run in turn,
 RUNS times each, their standard output going to a file. The table gives the
 median times, the median of the per-round ratios kelmem/floor (alternating
-rounds, so that drifting machine load cancels), and the peak resident memory
-of each program as the kernel reports it for the child (wait4, taken by the
-small launcher spawn.cpp).
+rounds, so that drifting machine load cancels), the same ratio of their CPU
+times (user and system), which other programs on a busy machine disturb far
+less, and the peak resident memory of each program as the kernel reports it
+for the child (wait4, taken by the small launcher spawn.cpp).
 """
 
 import argparse
@@ -27,15 +28,17 @@ SPAWN = None  # the launcher, bench/kelmem-spawn in the build
 
 
 def run(cmd, cwd, out_path):
-    """Runs cmd in cwd, its output into out_path; returns (seconds, peak KiB, status)."""
+    """Runs cmd in cwd, its output into out_path; returns (seconds, peak KiB, CPU seconds)."""
     # Removed here rather than truncated by the run, so that no run pays for
     # dropping the output of the one before.
     if os.path.exists(out_path):
         os.remove(out_path)
     res = subprocess.run([SPAWN, os.path.abspath(out_path), cwd] + cmd,
                          check=True, capture_output=True, text=True)
-    seconds, peak, status = res.stdout.split()
-    return float(seconds), int(peak), int(status)
+    seconds, peak, status, cpu = res.stdout.split()
+    if int(status) != 0:
+        sys.exit(f"{cmd[0]} exited with status {status}")
+    return float(seconds), int(peak), float(cpu)
 
 
 def prepare(build, kelmem, lines):
@@ -55,7 +58,8 @@ def prepare(build, kelmem, lines):
 
 def find_view(build):
     for rel in ("kelmem-view", os.path.join("viewer", "kelmem-view")):
-        path = os.path.join(build, rel)
+        # Absolute: the launcher runs it from the script's folder.
+        path = os.path.abspath(os.path.join(build, rel))
         if os.access(path, os.X_OK):
             return path
     return None
@@ -71,17 +75,18 @@ def measure(build, lines, runs, view):
     folder = prepare(build, kelmem, lines)
     out = os.path.join(folder, "run.out")
     ready = os.path.join(folder, "ready.out")
-    k_times, f_times, v_times, ratios, v_ratios = [], [], [], [], []
+    k_times, f_times, v_times, ratios, cpu_ratios, v_ratios = [], [], [], [], [], []
     k_peak = f_peak = v_peak = 0
     same = True
     for i in range(runs):
-        kt, kp, _ = run([kelmem, "script.txt"], folder, out)
+        kt, kp, kc = run([kelmem, "script.txt"], folder, out)
         if i == 0:
             same = filecmp.cmp(out, ready, shallow=False)
-        ft, fp, _ = run([floor, "script.txt", ready], folder, out)
+        ft, fp, fc = run([floor, "script.txt", ready], folder, out)
         k_times.append(kt)
         f_times.append(ft)
         ratios.append(kt / ft)
+        cpu_ratios.append(kc / max(fc, 1e-6))
         k_peak = max(k_peak, kp)
         f_peak = max(f_peak, fp)
         if view:
@@ -94,6 +99,7 @@ def measure(build, lines, runs, view):
         "kelmem": statistics.median(k_times),
         "floor": statistics.median(f_times),
         "ratio": statistics.median(ratios),
+        "cpu_ratio": statistics.median(cpu_ratios),
         "k_peak": k_peak,
         "f_peak": f_peak,
         "same": same,
@@ -115,7 +121,7 @@ def main():
     SPAWN = os.path.abspath(os.path.join(args.build, "bench", "kelmem-spawn"))
     view = find_view(args.build)
     sizes = [int(s) for s in args.sizes.split()]
-    header = ["lines", "output MB", "kelmem s", "floor s", "kelmem/floor",
+    header = ["lines", "output MB", "kelmem s", "floor s", "kelmem/floor", "CPU kelmem/floor",
               "kelmem peak MiB", "floor peak MiB"]
     if view:
         header += ["view s", "view/kelmem", "view peak MiB"]
@@ -125,7 +131,7 @@ def main():
     for lines in sizes:
         r = measure(args.build, lines, args.runs, view)
         cells = [f"{lines:,}", f"{r['out_mb']:.0f}", f"{r['kelmem']:.3f}", f"{r['floor']:.3f}",
-                 f"{r['ratio']:.2f}x", mib(r["k_peak"]), mib(r["f_peak"])]
+                 f"{r['ratio']:.2f}x", f"{r['cpu_ratio']:.2f}x", mib(r["k_peak"]), mib(r["f_peak"])]
         if view:
             cells += [f"{r['view']:.3f}", f"{r['v_ratio']:.2f}x", mib(r["v_peak"])]
         print("| " + " | ".join(cells) + " |", flush=True)

@@ -45,7 +45,8 @@ enum LineStatus : int32_t {
     LINE_READERROR // the stream failed short of its end
 };
 
-// A growable byte buffer for one whole line; data is NUL-terminated.
+// A growable byte buffer for one whole line; data, once allocated, is
+// NUL-terminated.
 struct LineBuf {
     char* data;
     size_t len;
@@ -68,11 +69,19 @@ bool lineAppend(LineBuf* lb, char c)
     return true;
 }
 
-// Reads one whole line of fp, line feed included, into lb.
+// Reads one whole line of fp, line feed included, into lb, which is emptied
+// first; at the end of the file lb stays empty.
 LineStatus readWholeLine(std::FILE* fp, LineBuf* lb)
 {
+    lb->len = 0;
+    if (lb->data)
+        lb->data[0] = '\0';
+    if (std::feof(fp))
+        return LINE_OK;
     int c = 0;
-    while ((c = std::getc(fp)) != EOF) {
+    // getc_unlocked: the stream is this load's alone, and a lock per
+    // character cost more than the rest of the reading.
+    while ((c = getc_unlocked(fp)) != EOF) {
         if (lb->len == kMaxLine && c != '\n')
             return LINE_TOOLONG;
         if (!lineAppend(lb, static_cast<char>(c)))
@@ -81,6 +90,12 @@ LineStatus readWholeLine(std::FILE* fp, LineBuf* lb)
             break;
     }
     return std::ferror(fp) ? LINE_READERROR : LINE_OK;
+}
+
+// The text of a line read by readWholeLine, "" before any.
+const char* lineText(const LineBuf& lb)
+{
+    return lb.data ? lb.data : "";
 }
 
 // True when text holds a token: something other than white space that does
@@ -97,18 +112,13 @@ bool holdsToken(const char* text)
 LineStatus readLine(char* buf, int32_t len, std::FILE* fp, char*** list)
 {
     *list = nullptr;
-    if (buf)
-        buf[0] = '\0';
-    if (std::feof(fp))
-        return LINE_OK;
+    buf[0] = '\0';
     LineBuf line = {nullptr, 0, 0};
     LineStatus status = readWholeLine(fp, &line);
     if (status == LINE_OK && line.data) {
-        if (buf) {
-            size_t keep = std::min(line.len, static_cast<size_t>(len) - 1);
-            std::memcpy(buf, line.data, keep);
-            buf[keep] = '\0';
-        }
+        size_t keep = std::min(line.len, static_cast<size_t>(len) - 1);
+        std::memcpy(buf, line.data, keep);
+        buf[keep] = '\0';
         *list = Explode(line.data);
         if (!*list && holdsToken(line.data))
             status = LINE_NOMEM;
@@ -117,26 +127,55 @@ LineStatus readLine(char* buf, int32_t len, std::FILE* fp, char*** list)
     return status;
 }
 
+// A token of a load-file line, copied out with its NUL for the matcher.
+struct TokenText {
+    char text[KP_TOKEN_MAX + 1];
+};
+
+// Copies the token at or after *cursor into tok and moves *cursor past it;
+// false when the line holds no more. Tokens are cut as Explode cuts them,
+// without a list on the heap.
+bool takeToken(const char** cursor, TokenText* tok)
+{
+    const char* start = nullptr;
+    const int32_t len = KP_NextToken(*cursor, &start);
+    if (len == 0)
+        return false;
+    std::memcpy(tok->text, start, static_cast<size_t>(len));
+    tok->text[len] = '\0';
+    *cursor = start + len;
+    return true;
+}
+
+// Number of tokens of text.
+int32_t countTokens(const char* text)
+{
+    int32_t n = 0;
+    TokenText tok;
+    while (takeToken(&text, &tok))
+        n++;
+    return n;
+}
+
 // The state of one load: the open file, the line just read, and where the
 // next value goes.
 struct Load {
     KelMM* kmm;
     int32_t process;
     std::FILE* fileIn;
-    char** strList;
-    int32_t n;          // tokens in strList
+    LineBuf line;       // the line just read; its buffer serves every line
+    int32_t n;          // tokens in it
     const SegList* seg; // current segment of the value walk
     int32_t segnum;     // its number, from 0
     int32_t segpos;     // offset of the next cell within it
 };
 
-// Reads the next line into ld->strList, releasing the previous one. Returns
-// ERR_NONE, or the code for a line that could not be read.
+// Reads the next line into ld->line and counts its tokens. Returns ERR_NONE,
+// or the code for a line that could not be read.
 ErrMessage_t nextLine(Load* ld)
 {
-    FreeStrList(ld->strList);
-    LineStatus status = readLine(nullptr, 0, ld->fileIn, &ld->strList);
-    ld->n = CountStrList(ld->strList);
+    LineStatus status = readWholeLine(ld->fileIn, &ld->line);
+    ld->n = status == LINE_OK ? countTokens(lineText(ld->line)) : 0;
     switch (status) {
     case LINE_OK:
         return ERR_NONE;
@@ -150,13 +189,21 @@ ErrMessage_t nextLine(Load* ld)
     }
 }
 
+// The first token of the line just read; false when it has none.
+bool firstToken(const Load* ld, TokenText* tok)
+{
+    const char* cursor = lineText(ld->line);
+    return takeToken(&cursor, tok);
+}
+
 // The magic line's first token must be "8585".
 ErrMessage_t readMagic(Load* ld)
 {
     ErrMessage_t err = nextLine(ld);
     if (err != ERR_NONE)
         return err;
-    if (!ld->strList || DetermineType(ld->strList[0], DataType_List) != DATA_MAGIC)
+    TokenText tok;
+    if (!firstToken(ld, &tok) || DetermineType(tok.text, DataType_List) != DATA_MAGIC)
         return ERR_INVALIDFILE;
     return ERR_NONE;
 }
@@ -167,10 +214,12 @@ ErrMessage_t readCount(Load* ld, int32_t* numSegments)
     ErrMessage_t err = nextLine(ld);
     if (err != ERR_NONE)
         return err;
-    if (!ld->strList || ld->n != 1 || DetermineType(ld->strList[0], DataType_List) != DATA_INTEGER)
+    TokenText tok;
+    if (ld->n != 1 || !firstToken(ld, &tok) ||
+        DetermineType(tok.text, DataType_List) != DATA_INTEGER)
         return ERR_INVALIDFILE;
     uint32_t count = 0;
-    if (ReadDecimal(ld->strList[0], KMM_MAX_SEGMENTS, &count) != 0 || count < 1)
+    if (ReadDecimal(tok.text, KMM_MAX_SEGMENTS, &count) != 0 || count < 1)
         return ERR_INVALIDFILE;
     *numSegments = static_cast<int32_t>(count);
     return ERR_NONE;
@@ -183,13 +232,16 @@ ErrMessage_t readSizes(Load* ld, int32_t numSegments, int32_t* segSizes)
     ErrMessage_t err = nextLine(ld);
     if (err != ERR_NONE)
         return err;
-    if (!ld->strList)
+    if (ld->n == 0)
         return ERR_INVALIDFILE;
     if (ld->n != numSegments)
         return ERR_INVALIDINSTRUCTION;
     bool tooLarge = false;
+    const char* cursor = lineText(ld->line);
+    TokenText text;
     for (int32_t i = 0; i < numSegments; i++) {
-        const char* tok = ld->strList[i];
+        takeToken(&cursor, &text); // the line was counted: token i is there
+        const char* tok = text.text;
         if (DetermineType(tok, DataType_List) != DATA_INTEGER ||
             DetermineSubType(DATA_INTEGER, tok, DataType_List) != kIntegerPlain)
             return ERR_INVALIDFILE;
@@ -312,9 +364,11 @@ ErrMessage_t loadValues(Load* ld)
     // A line that cannot be read is no end of the values: they would be
     // cut short without a word.
     ErrMessage_t err = ERR_NONE;
-    for (err = nextLine(ld); err == ERR_NONE && ld->strList; err = nextLine(ld)) {
-        for (int32_t i = 0; i < ld->n && err == ERR_NONE; i++)
-            err = placeValue(ld, ld->strList[i]);
+    for (err = nextLine(ld); err == ERR_NONE && ld->n > 0; err = nextLine(ld)) {
+        const char* cursor = lineText(ld->line);
+        TokenText tok;
+        while (err == ERR_NONE && takeToken(&cursor, &tok))
+            err = placeValue(ld, tok.text);
         if (err != ERR_NONE)
             return err;
     }
@@ -374,7 +428,7 @@ ErrMessage_t kmm_LoadFile(KelMM* kmm, int32_t process, const char* filename, int
         if (err != ERR_NONE)
             KMM_TerminateProcess(kmm, process);
     }
-    FreeStrList(ld.strList);
+    std::free(ld.line.data);
     std::fclose(ld.fileIn);
     return err;
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 // With fp and a nonzero cap, buf is the owner's block of cap bytes in which
 // text is gathered and written to fp a block at a time (see KO_Flush); it is
@@ -19,8 +20,22 @@ struct KelOut {
     int32_t failed; // nonzero once a write failed or memory ran out; text is lost from then
 };
 
+// KO_Write for what does not fit in a gathering stream's block, and for
+// every other output.
+void ko_WriteOther(KelOut* out, const char* s, size_t n);
+
 // Writes n bytes of s to out; out nullptr stands for standard output.
-void KO_Write(KelOut* out, const char* s, size_t n);
+// Inline for the common case, text that fits in the block of a gathering
+// stream: a call per piece cost more than the copy.
+inline void KO_Write(KelOut* out, const char* s, size_t n)
+{
+    if (out && out->fp && out->cap - out->len >= n && n > 0) {
+        std::memcpy(out->buf + out->len, s, n);
+        out->len += n;
+        return;
+    }
+    ko_WriteOther(out, s, n);
+}
 
 // Writes the NUL-terminated text s.
 void KO_Puts(KelOut* out, const char* s);

@@ -6,18 +6,21 @@
 #include "KelParseCmd.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "KelLoad.h"
 #include "KelMem_Internal.h"
 #include "kelparse.h"
 
 const char* const ArgType_Process[] = {"P%u", nullptr};
-const char* const ArgType_Command[] = {"LoadFile",
+// constexpr, so that the keywords' lengths are known when compiling.
+constexpr const char* const ArgType_Command[] = {"LoadFile",
                                        "PrintProcessTable",
                                        "PrintProcessMemory",
                                        "STORE",
@@ -32,6 +35,17 @@ const char* const* const Arguments[] = {ArgType_Process, ArgType_Command, ArgTyp
                                         ArgType_Integer, ArgType_String,  nullptr};
 
 namespace {
+
+// The number of keywords of ArgType_Command.
+constexpr size_t kCommands = sizeof ArgType_Command / sizeof ArgType_Command[0] - 1;
+
+// The length of each keyword of ArgType_Command, in its order.
+constexpr std::array<size_t, kCommands> kCommandLength = [] {
+    std::array<size_t, kCommands> length{};
+    for (size_t i = 0; i < kCommands; i++)
+        length[i] = std::char_traits<char>::length(ArgType_Command[i]);
+    return length;
+}();
 
 // Tokens the grammar reads: the process, the command and two arguments.
 constexpr int32_t kGrammarTokens = 4;
@@ -123,12 +137,18 @@ bool readNumber(const Token& t, char lead, uint32_t* value)
 {
     if (t.len < 2 || t.at[0] != lead)
         return false;
-    uint32_t read = 0;
-    const char* end = t.at + t.len;
-    auto res = std::from_chars(t.at + 1, end, read);
-    if (res.ec != std::errc() || res.ptr != end)
-        return false;
-    *value = read;
+    // By hand rather than with from_chars, whose setup cost more than the
+    // digits; the sum is checked at each digit, so it never passes 2^36.
+    uint64_t read = 0;
+    for (int32_t i = 1; i < t.len; i++) {
+        const auto digit = static_cast<uint32_t>(static_cast<unsigned char>(t.at[i]) - '0');
+        if (digit > 9)
+            return false;
+        read = read * 10 + digit;
+        if (read > UINT32_MAX)
+            return false;
+    }
+    *value = static_cast<uint32_t>(read);
     return true;
 }
 
@@ -142,13 +162,15 @@ bool readString(const Token& t, char* text)
     return true;
 }
 
-// The index of the keyword t in ArgType_Command, or -1.
+// The index of the keyword t in ArgType_Command, or -1. Lengths are
+// compared first: no two keywords share one, so at most one is compared
+// character by character.
 int32_t findCommand(const Token& t)
 {
     const auto n = static_cast<size_t>(t.len);
     for (int32_t i = 0; ArgType_Command[i]; i++) {
         const char* kw = ArgType_Command[i];
-        if (kw[0] == t.at[0] && std::strncmp(kw, t.at, n) == 0 && kw[n] == '\0')
+        if (kCommandLength[i] == n && std::memcmp(kw, t.at, n) == 0)
             return i;
     }
     return -1;
