@@ -223,7 +223,8 @@ void printListCells(KelMM* kmm, const SegList* list)
 // name, or a word about a tag that should not occur.
 void writeOther(ReportLine* rl, DataType_e tag, const KelMem& cell)
 {
-    const char* name = tag == DATA_INSTRUCTION ? KMM_InstructionName(cell.instruction.value) : nullptr;
+    const char* name =
+        tag == DATA_INSTRUCTION ? KMM_InstructionName(cell.instruction.value) : nullptr;
     if (name) {
         rlText(rl, name);
         return;

@@ -47,10 +47,10 @@ constexpr int32_t KMM_MAX_SEGMENTS = 4;
 struct KelMM {
     // Slot n holds process n; nullptr when it does not exist.
     Process* processList[KMM_PROCESS_SLOTS];
-    KelMem* mem;              // memSize cells; the cell at address i is mem[i]
-    int32_t memSize;          // number of cells
-    SegList* memFree;         // head of the free list, sorted by pos; nullptr when empty
-    KelOut* out;              // where reports and the run's text go; nullptr: standard output
+    KelMem* mem;      // memSize cells; the cell at address i is mem[i]
+    int32_t memSize;  // number of cells
+    SegList* memFree; // head of the free list, sorted by pos; nullptr when empty
+    KelOut* out;      // where reports and the run's text go; nullptr: standard output
 };
 
 // Cells of the machine that kelmem runs.

@@ -9,9 +9,15 @@
 #include <cstdio>
 #include <cstring>
 
-// With fp and a nonzero cap, buf is the owner's block of cap bytes in which
-// text is gathered and written to fp a block at a time (see KO_Flush); it is
-// never grown here, and such a KelOut is not for KO_Free.
+// A KelOut is used in one of three ways, fixed when its owner sets it up:
+// - stream: fp set, cap 0: every write goes straight to fp;
+// - gathering stream: fp set, buf the owner's own block of cap bytes: text
+//   gathers there and goes to fp a block at a time (KO_Flush writes the
+//   rest); buf is never grown or freed here, so such a KelOut is not for
+//   KO_Free;
+// - memory: fp nullptr: text is kept in buf, a heap block grown as needed
+//   and owned by the KelOut (KO_Free releases it).
+// A null KelOut* stands for standard output, written straight.
 struct KelOut {
     std::FILE* fp;  // text is written here; nullptr keeps it in buf instead
     char* buf;      // kept text, len bytes, not NUL-terminated; heap, grows as needed

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -21,13 +20,13 @@
 const char* const ArgType_Process[] = {"P%u", nullptr};
 // constexpr, so that the keywords' lengths are known when compiling.
 constexpr const char* const ArgType_Command[] = {"LoadFile",
-                                       "PrintProcessTable",
-                                       "PrintProcessMemory",
-                                       "STORE",
-                                       "TerminateProcess",
-                                       "PrintAllMemory",
-                                       "END",
-                                       nullptr};
+                                                 "PrintProcessTable",
+                                                 "PrintProcessMemory",
+                                                 "STORE",
+                                                 "TerminateProcess",
+                                                 "PrintAllMemory",
+                                                 "END",
+                                                 nullptr};
 const char* const ArgType_Address[] = {"@%u", nullptr};
 const char* const ArgType_Integer[] = {"#%u", nullptr};
 const char* const ArgType_String[] = {"\"%s", nullptr};
@@ -356,10 +355,8 @@ int32_t ReadFromType(ArgType_e type, const char* str, void* buffer)
     case TYPE_PROCESS:
     case TYPE_ADDRESS:
     case TYPE_INTEGER: {
-        const char* end = rest + std::strlen(rest);
         uint32_t value = 0;
-        auto res = std::from_chars(rest, end, value); // GCOVR_EXCL_BR_LINE: from_chars inlined
-        if (res.ec != std::errc() || res.ptr != end)
+        if (ReadDecimal(rest, UINT32_MAX, &value) != 0)
             return -1;
         std::memcpy(buffer, &value, sizeof value);
         return 0;
