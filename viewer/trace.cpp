@@ -125,16 +125,18 @@ class Tracer {
         return out->len ? std::string_view(out->buf, out->len) : std::string_view();
     }
 
-    // Collects the cells that differ from the copy and brings the copy up to date.
-    void diffCells()
+    // Collects the cells in [from, to) that differ from the copy and brings
+    // the copy up to date.
+    void diffCells(size_t from, size_t to)
     {
         step_.cells.clear();
         const KelMem* mem = kmm_->mem;
-        const size_t n = cells_.size();
         // Equal bytes are equal cells: the common case costs one comparison.
-        if (std::memcmp(cells_.data(), mem, n * sizeof(KelMem)) == 0)
+        if (std::memcmp(&cells_[from], &mem[from], (to - from) * sizeof(KelMem)) == 0)
             return;
-        for (size_t i = 0; i < n; i++) {
+        for (size_t i = from; i < to; i++) {
+            if (std::memcmp(&cells_[i], &mem[i], sizeof(KelMem)) == 0)
+                continue;
             const bool same = sameCell(cells_[i], mem[i]);
             cells_[i] = mem[i];
             if (same)
@@ -142,6 +144,20 @@ class Tracer {
             step_.cells.emplace_back();
             describeCell(static_cast<int32_t>(i), mem[i], &step_.cells.back());
         }
+    }
+
+    // The line's cell changes. Only a load and a store write cells; the other
+    // commands print, or give segments back with their cells as they are. A
+    // store writes the one cell at its address, so only that is compared.
+    void lineCells(const KelCommand* cmd, ErrMessage_t error)
+    {
+        if (cmd && cmd->command == COMMAND_LOADFILE)
+            diffCells(0, cells_.size());
+        else if (cmd && cmd->command == COMMAND_STORE && error == ERR_NONE &&
+                 cmd->addr >= 0 && static_cast<size_t>(cmd->addr) < cells_.size())
+            diffCells(static_cast<size_t>(cmd->addr), static_cast<size_t>(cmd->addr) + 1);
+        else
+            step_.cells.clear();
     }
 
     // The request and placements of a LoadFile whose sizes the loader read.
@@ -165,15 +181,7 @@ class Tracer {
         step_.output = takeOutput();
         step_.error = ev.error;
         step_.state = &after_;
-        // Only a load and a store write cells; the other commands print, or
-        // give segments back with their cells as they are.
-        const bool writes = ev.command && (ev.command->command == COMMAND_LOADFILE ||
-                                           (ev.command->command == COMMAND_STORE &&
-                                            ev.error == ERR_NONE));
-        if (writes)
-            diffCells();
-        else
-            step_.cells.clear();
+        lineCells(ev.command, ev.error);
         kv_Stats(after_.free, &step_.stats);
         step_.hasRequest = false;
         ExplainInput in;
