@@ -310,7 +310,9 @@ void kv_JsonBanner(std::string* out, std::string_view file, std::string_view out
     out->push_back('}');
 }
 
-void kv_JsonStep(std::string* out, const Step& s, bool html)
+namespace {
+
+void stepHead(std::string* out, const Step& s, bool html)
 {
     lit(out, "{\"type\":\"step\",\"file\":");
     kv_JsonString(out, s.file, html);
@@ -326,18 +328,34 @@ void kv_JsonStep(std::string* out, const Step& s, bool html)
         kv_JsonString(out, error, html);
     else
         lit(out, "null");
+}
+
+void stepState(std::string* out, const MemState& st)
+{
     lit(out, ",\"processes\":");
-    processes(out, *s.state);
+    processes(out, st);
     lit(out, ",\"free\":");
-    areas(out, s.state->free);
+    areas(out, st.free);
     lit(out, ",\"cells\":[");
+}
+
+void stepCells(std::string* out, const Step& s, bool html)
+{
     for (size_t i = 0; i < s.cells.size(); i++) {
         if (i)
             out->push_back(',');
         cell(out, s.cells[i], html);
     }
+}
+
+void stepStats(std::string* out, const Stats& st)
+{
     lit(out, "],\"stats\":");
-    stats(out, s.stats);
+    stats(out, st);
+}
+
+void stepTail(std::string* out, const Step& s, bool html)
+{
     if (s.hasRequest)
         request(out, s);
     lit(out, ",\"explain\":");
@@ -346,6 +364,33 @@ void kv_JsonStep(std::string* out, const Step& s, bool html)
     else
         lit(out, "null");
     out->push_back('}');
+}
+
+} // namespace
+
+void kv_JsonStep(std::string* out, const Step& s, bool html)
+{
+    stepHead(out, s, html);
+    stepState(out, *s.state);
+    stepCells(out, s, html);
+    stepStats(out, s.stats);
+    stepTail(out, s, html);
+}
+
+void kv_JsonStepKept(std::string* out, const Step& s, bool html, JsonStateText* kept)
+{
+    if (!kept->valid || !s.stateKept) {
+        kept->state.clear();
+        stepState(&kept->state, *s.state);
+        kept->stats.clear();
+        stepStats(&kept->stats, s.stats);
+        kept->valid = true;
+    }
+    stepHead(out, s, html);
+    out->append(kept->state);
+    stepCells(out, s, html);
+    out->append(kept->stats);
+    stepTail(out, s, html);
 }
 
 void kv_JsonEnd(std::string* out, uint64_t steps)
@@ -369,7 +414,7 @@ void JsonLinesSink::banner(std::string_view file, std::string_view output)
 
 void JsonLinesSink::step(const Step& step)
 {
-    kv_JsonStep(&out_->text(), step, false);
+    kv_JsonStepKept(&out_->text(), step, false, &kept_);
     out_->write("\n");
 }
 

@@ -24,6 +24,18 @@ void kv_JsonString(std::string* out, std::string_view bytes, bool html);
 void kv_JsonMeta(std::string* out, const std::vector<std::string>& files, bool html);
 void kv_JsonBanner(std::string* out, std::string_view file, std::string_view output, bool html);
 void kv_JsonStep(std::string* out, const Step& step, bool html);
+
+// The text of a step's processes, free list and stats, kept from one step
+// to the next: most lines leave them as they were.
+struct JsonStateText {
+    bool valid = false; // state and stats hold the last step's
+    std::string state;  // ,"processes":[...],"free":[...],"cells":[
+    std::string stats;  // ],"stats":{...}
+};
+
+// kv_JsonStep, taking the step's state and stats from *kept when the line
+// left them as they were, and keeping them there otherwise.
+void kv_JsonStepKept(std::string* out, const Step& step, bool html, JsonStateText* kept);
 void kv_JsonEnd(std::string* out, uint64_t steps);
 
 // Writes the trace as JSON Lines to out as the run goes.
@@ -37,6 +49,7 @@ class JsonLinesSink : public Sink {
 
   private:
     BlockWriter* out_;
+    JsonStateText kept_;
 };
 
 } // namespace kv

@@ -77,6 +77,13 @@ void describeCell(int32_t addr, const KelMem& cell, CellChange* out)
     }
 }
 
+// Only a load or a termination, whatever its result, adds or removes
+// segments; a line that broke the grammar (no command) runs nothing.
+bool changesState(const KelCommand* cmd)
+{
+    return cmd && (cmd->command == COMMAND_LOADFILE || cmd->command == COMMAND_TERMINATEPROCESS);
+}
+
 // The line without its line end ("\n" or "\r\n"), up to a NUL.
 std::string_view lineText(const char* text)
 {
@@ -95,6 +102,7 @@ class Tracer {
         : kmm_(kmm), sink_(sink), cells_(kmm->mem, kmm->mem + kmm->memSize)
     {
         kv_ReadState(kmm, &before_);
+        kv_Stats(before_.free, &step_.stats);
     }
 
     static void seen(void* ctx, const KelEvent* ev)
@@ -174,22 +182,29 @@ class Tracer {
 
     void onLine(const KelEvent& ev)
     {
-        kv_ReadState(kmm_, &after_);
+        // Most lines leave processes and free list alone: nothing to read,
+        // and step_.stats still holds the last figures.
+        const bool changes = changesState(ev.command);
+        if (changes) {
+            kv_ReadState(kmm_, &after_);
+            kv_Stats(after_.free, &step_.stats);
+        }
+        const MemState* after = changes ? &after_ : &before_;
         step_.file = ev.file;
         step_.line = ev.line;
         step_.text = lineText(ev.text);
         step_.output = takeOutput();
         step_.error = ev.error;
-        step_.state = &after_;
+        step_.state = after;
+        step_.stateKept = !changes;
         lineCells(ev.command, ev.error);
-        kv_Stats(after_.free, &step_.stats);
         step_.hasRequest = false;
         ExplainInput in;
         in.command = ev.command;
         in.error = ev.error;
         in.line = ev.text;
         in.before = &before_;
-        in.after = &after_;
+        in.after = after;
         if (ev.command && ev.command->command == COMMAND_LOADFILE) {
             request(*ev.command);
             in.sizes = &step_.requestSizes;
@@ -198,15 +213,16 @@ class Tracer {
         step_.hasExplain = kv_Explain(in, &step_.explain);
         steps_++;
         sink_->step(step_);
-        std::swap(before_, after_);
+        if (changes)
+            std::swap(before_, after_);
     }
 
     KelMM* kmm_;
     Sink* sink_;
     std::vector<KelMem> cells_; // the cells as the last step left them
     MemState before_;           // the state after the last line
-    MemState after_;            // the state after this line
-    Step step_;                 // reused from line to line
+    MemState after_;            // the state after this line, when it may differ
+    Step step_;                 // reused from line to line; stats always current
     int32_t rover_ = 0;         // next fit's roving position
     uint64_t steps_ = 0;
 };
