@@ -4,6 +4,7 @@
 #include "json.h"
 
 #include <charconv>
+#include <cstring>
 
 namespace kv {
 
@@ -82,12 +83,58 @@ void asciiByte(std::string* out, unsigned char c, bool html)
         out->push_back(static_cast<char>(c));
 }
 
-// A printable ASCII byte that needs no escape.
-bool isPlain(unsigned char c, bool html)
+// Bit 0: a printable ASCII byte that needs no escape in JSON; bit 1: nor
+// in page text. A table, as the test runs once for every byte of a trace.
+struct PlainTable {
+    unsigned char bits[256] = {};
+    constexpr PlainTable()
+    {
+        for (int c = 0x20; c < 0x80; c++) {
+            if (c == '"' || c == '\\')
+                continue;
+            bits[c] = c == '<' || c == '>' || c == '&' ? 1 : 3;
+        }
+    }
+};
+constexpr PlainTable kPlain;
+
+constexpr uint64_t kOnes = 0x0101010101010101ULL;
+constexpr uint64_t kHighs = 0x8080808080808080ULL;
+
+// Nonzero when a byte of w is below n (n <= 0x80), or equals c.
+constexpr uint64_t anyBelow(uint64_t w, uint64_t n)
 {
-    if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\')
-        return false;
-    return !html || (c != '<' && c != '>' && c != '&');
+    return (w - kOnes * n) & ~w & kHighs;
+}
+constexpr uint64_t anyEqual(uint64_t w, unsigned char c)
+{
+    return anyBelow(w ^ (kOnes * c), 1);
+}
+
+// True when one of the eight bytes of w needs an escape (a test of all
+// eight at once, exact as to whether, not as to which).
+bool wordStops(uint64_t w, bool html)
+{
+    uint64_t stop = anyBelow(w, 0x20) | (w & kHighs) | anyEqual(w, '"') | anyEqual(w, '\\');
+    if (html)
+        stop |= anyEqual(w, '<') | anyEqual(w, '>') | anyEqual(w, '&');
+    return stop != 0;
+}
+
+// Length of the run at s[0..n) that goes through as it is: eight bytes at a
+// time while none of them stops it, then byte by byte.
+size_t plainRun(const unsigned char* s, size_t n, bool html)
+{
+    size_t i = 0;
+    for (uint64_t w; i + 8 <= n; i += 8) {
+        std::memcpy(&w, s + i, sizeof w);
+        if (wordStops(w, html))
+            break;
+    }
+    const unsigned char want = html ? 2 : 1;
+    while (i < n && (kPlain.bits[s[i]] & want))
+        i++;
+    return i;
 }
 
 void key(std::string* out, const char* name)
@@ -250,11 +297,9 @@ void kv_JsonString(std::string* out, std::string_view bytes, bool html)
     size_t i = 0;
     while (i < n) {
         // Runs of bytes that go through as they are, appended at once.
-        size_t plain = i;
-        while (plain < n && isPlain(s[plain], html))
-            plain++;
-        out->append(reinterpret_cast<const char*>(s + i), plain - i);
-        i = plain;
+        const size_t plain = plainRun(s + i, n - i, html);
+        out->append(reinterpret_cast<const char*>(s + i), plain);
+        i += plain;
         if (i == n)
             break;
         if (s[i] < 0x80) {
