@@ -357,18 +357,27 @@ void kv_JsonBanner(std::string* out, std::string_view file, std::string_view out
 
 namespace {
 
-void stepHead(std::string* out, const Step& s, bool html)
+void stepStart(std::string* out, std::string_view file, bool html)
 {
     lit(out, "{\"type\":\"step\",\"file\":");
-    kv_JsonString(out, s.file, html);
+    kv_JsonString(out, file, html);
     lit(out, ",\"line\":");
+}
+
+// The line number, the line and kelmem's text for it.
+void stepLine(std::string* out, const Step& s, bool html)
+{
     number(out, s.line);
     lit(out, ",\"text\":");
     kv_JsonString(out, s.text, html);
     lit(out, ",\"output\":");
     kv_JsonString(out, s.output, html);
+}
+
+void stepError(std::string* out, ErrMessage_t code, bool html)
+{
     lit(out, ",\"error\":");
-    const char* error = KMM_ErrorText(s.error);
+    const char* error = KMM_ErrorText(code);
     if (error)
         kv_JsonString(out, error, html);
     else
@@ -415,7 +424,9 @@ void stepTail(std::string* out, const Step& s, bool html)
 
 void kv_JsonStep(std::string* out, const Step& s, bool html)
 {
-    stepHead(out, s, html);
+    stepStart(out, s.file, html);
+    stepLine(out, s, html);
+    stepError(out, s.error, html);
     stepState(out, *s.state);
     stepCells(out, s, html);
     stepStats(out, s.stats);
@@ -431,7 +442,21 @@ void kv_JsonStepKept(std::string* out, const Step& s, bool html, JsonStateText* 
         stepStats(&kept->stats, s.stats);
         kept->valid = true;
     }
-    stepHead(out, s, html);
+    if (kept->start.empty() || kept->file != s.file) {
+        kept->file = s.file;
+        kept->start.clear();
+        stepStart(&kept->start, s.file, html);
+    }
+    out->append(kept->start);
+    stepLine(out, s, html);
+    if (s.error >= ERR_UNKNOWN && s.error <= ERR_NONE) {
+        std::string& error = kept->errors[s.error - ERR_UNKNOWN];
+        if (error.empty())
+            stepError(&error, s.error, html);
+        out->append(error);
+    } else {
+        stepError(out, s.error, html);
+    }
     out->append(kept->state);
     stepCells(out, s, html);
     out->append(kept->stats);

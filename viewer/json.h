@@ -25,16 +25,20 @@ void kv_JsonMeta(std::string* out, const std::vector<std::string>& files, bool h
 void kv_JsonBanner(std::string* out, std::string_view file, std::string_view output, bool html);
 void kv_JsonStep(std::string* out, const Step& step, bool html);
 
-// The text of a step's processes, free list and stats, kept from one step
-// to the next: most lines leave them as they were.
+// Text of a step that most steps share with the step before, kept from one
+// step to the next: the file, the error line's text, and processes, free
+// list and stats, which most lines leave as they were. For one html setting.
 struct JsonStateText {
+    std::string file;  // the file of start
+    std::string start; // {"type":"step","file":"...","line":
+    std::string errors[ERR_NONE + 2]; // ,"error":... of codes -1 to ERR_NONE; empty until used
     bool valid = false; // state and stats hold the last step's
     std::string state;  // ,"processes":[...],"free":[...],"cells":[
     std::string stats;  // ],"stats":{...}
 };
 
-// kv_JsonStep, taking the step's state and stats from *kept when the line
-// left them as they were, and keeping them there otherwise.
+// kv_JsonStep, taking what the step shares with the last from *kept, and
+// keeping the rest there for the next.
 void kv_JsonStepKept(std::string* out, const Step& step, bool html, JsonStateText* kept);
 void kv_JsonEnd(std::string* out, uint64_t steps);
 
