@@ -5,6 +5,7 @@
 
 #include "trace.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -137,10 +138,9 @@ class Tracer {
     // the copy up to date.
     void diffCells(size_t from, size_t to)
     {
-        step_.cells.clear();
         const KelMem* mem = kmm_->mem;
         // Equal bytes are equal cells: the common case costs one comparison.
-        if (std::memcmp(&cells_[from], &mem[from], (to - from) * sizeof(KelMem)) == 0)
+        if (std::memcmp(cells_.data() + from, mem + from, (to - from) * sizeof(KelMem)) == 0)
             return;
         for (size_t i = from; i < to; i++) {
             if (std::memcmp(&cells_[i], &mem[i], sizeof(KelMem)) == 0)
@@ -154,18 +154,31 @@ class Tracer {
         }
     }
 
+    // Compares the cells [pos, pos + len) that lie in memory.
+    void diffArea(int64_t pos, int64_t len)
+    {
+        const auto n = static_cast<int64_t>(cells_.size());
+        const int64_t from = std::min(std::max<int64_t>(pos, 0), n);
+        const int64_t to = std::min(std::max(pos + len, from), n);
+        diffCells(static_cast<size_t>(from), static_cast<size_t>(to));
+    }
+
     // The line's cell changes. Only a load and a store write cells; the other
-    // commands print, or give segments back with their cells as they are. A
-    // store writes the one cell at its address, so only that is compared.
+    // commands print, or give segments back with their cells as they are. So
+    // only the cells a line can write are compared: a store's one cell, and
+    // the area a load reserves from its address on (none when it did not
+    // read the sizes).
     void lineCells(const KelCommand* cmd, ErrMessage_t error)
     {
-        if (cmd && cmd->command == COMMAND_LOADFILE)
-            diffCells(0, cells_.size());
-        else if (cmd && cmd->command == COMMAND_STORE && error == ERR_NONE &&
-                 cmd->addr >= 0 && static_cast<size_t>(cmd->addr) < cells_.size())
-            diffCells(static_cast<size_t>(cmd->addr), static_cast<size_t>(cmd->addr) + 1);
-        else
-            step_.cells.clear();
+        step_.cells.clear();
+        if (cmd && cmd->command == COMMAND_LOADFILE) {
+            int64_t len = 0;
+            for (int32_t i = 0; i < cmd->nSegs; i++)
+                len += cmd->sizes[i];
+            diffArea(cmd->addr, len);
+        } else if (cmd && cmd->command == COMMAND_STORE && error == ERR_NONE) {
+            diffArea(cmd->addr, 1);
+        }
     }
 
     // The request and placements of a LoadFile whose sizes the loader read.
