@@ -7,8 +7,9 @@
 // concatenate to kelmem's text exactly; the cells the steps report, applied
 // in order, must give the final memory of the kelmem run; each step's
 // processes, free list and stats must be the kelmem run's after that line
-// (the tracer reads them only after lines that can change them), and its
-// JSON with the kept state text must equal the JSON written afresh; and the
+// and its cells those the line changed (the tracer reads only what a line of
+// its kind can change), and its JSON with the text kept from the steps
+// before must equal the JSON written afresh; and the
 // page's embedded trace must parse too and hold no `<`, `>` or `&`.
 //
 // The process works in a scratch folder holding a few load files.
@@ -237,10 +238,31 @@ class Cells : public kv::Sink {
     void end(uint64_t, const kv::MemState&) override {}
 };
 
-// The manager's processes and free list after each line of a run.
+std::string expectedCell(const KelMem& cell)
+{
+    switch (fz_tag(cell)) {
+    case DATA_MAGIC:
+        return "never";
+    case DATA_ERROR:
+        return cellText(static_cast<int>(kv::CellKind::Empty), 0, "");
+    case DATA_INTEGER:
+        return cellText(static_cast<int>(kv::CellKind::Int), cell.integer.value, "");
+    case DATA_STRING:
+        return cellText(static_cast<int>(kv::CellKind::Str), 0, cell.string.value);
+    default:
+        return cellText(static_cast<int>(kv::CellKind::Ins),
+                        static_cast<uint32_t>(cell.instruction.value),
+                        cell.instruction.value == INSTRUCTION_RUN ? "RUN" : "HALT");
+    }
+}
+
+// The manager's processes and free list after each line of a run, and the
+// cells each line changed (every cell compared).
 struct StateLog {
     const KelMM* kmm;
+    std::vector<KelMem> mem; // as the last line left it
     std::vector<kv::MemState> after;
+    std::vector<std::vector<int32_t>> changed;
     static void seen(void* ctx, const KelEvent* ev)
     {
         auto* log = static_cast<StateLog*>(ctx);
@@ -248,6 +270,13 @@ struct StateLog {
             return;
         log->after.emplace_back();
         kv::kv_ReadState(log->kmm, &log->after.back());
+        log->changed.emplace_back();
+        for (int32_t a = 0; a < kv::kCells; a++) {
+            KelMem& was = log->mem[static_cast<size_t>(a)];
+            if (expectedCell(was) != expectedCell(log->kmm->mem[a]))
+                log->changed.back().push_back(a);
+            was = log->kmm->mem[a];
+        }
     }
 };
 
@@ -268,7 +297,7 @@ bool sameStats(const kv::Stats& a, const kv::Stats& b)
 
 class States : public kv::Sink {
   public:
-    explicit States(const std::vector<kv::MemState>& want) : want_(want) {}
+    explicit States(const StateLog& log) : want_(log.after), changed_(log.changed) {}
     void begin(const std::vector<std::string>&) override {}
     void banner(std::string_view, std::string_view) override {}
     void step(const kv::Step& s) override
@@ -277,6 +306,11 @@ class States : public kv::Sink {
         const kv::MemState& want = want_[n_++];
         fz_require(sameState(*s.state, want), "line %d: the step's state is not the manager's",
                    s.line);
+        addrs_.clear();
+        for (const kv::CellChange& c : s.cells)
+            addrs_.push_back(c.addr);
+        fz_require(addrs_ == changed_[n_ - 1],
+                   "line %d: the step's cells are not those the line changed", s.line);
         kv::Stats st;
         kv::kv_Stats(want.free, &st);
         fz_require(sameStats(s.stats, st), "line %d: the step's stats are not its free list's",
@@ -285,7 +319,7 @@ class States : public kv::Sink {
         kv::kv_JsonStep(&fresh_, s, false);
         withKept_.clear();
         kv::kv_JsonStepKept(&withKept_, s, false, &kept_);
-        fz_require(fresh_ == withKept_, "line %d: the kept state text is stale", s.line);
+        fz_require(fresh_ == withKept_, "line %d: the kept text is stale", s.line);
     }
     void end(uint64_t steps, const kv::MemState&) override
     {
@@ -295,29 +329,13 @@ class States : public kv::Sink {
 
   private:
     const std::vector<kv::MemState>& want_;
+    const std::vector<std::vector<int32_t>>& changed_;
+    std::vector<int32_t> addrs_;
     size_t n_ = 0;
     kv::JsonStateText kept_;
     std::string fresh_;
     std::string withKept_;
 };
-
-std::string expectedCell(const KelMem& cell)
-{
-    switch (fz_tag(cell)) {
-    case DATA_MAGIC:
-        return "never";
-    case DATA_ERROR:
-        return cellText(static_cast<int>(kv::CellKind::Empty), 0, "");
-    case DATA_INTEGER:
-        return cellText(static_cast<int>(kv::CellKind::Int), cell.integer.value, "");
-    case DATA_STRING:
-        return cellText(static_cast<int>(kv::CellKind::Str), 0, cell.string.value);
-    default:
-        return cellText(static_cast<int>(kv::CellKind::Ins),
-                        static_cast<uint32_t>(cell.instruction.value),
-                        cell.instruction.value == INSTRUCTION_RUN ? "RUN" : "HALT");
-    }
-}
 
 // Reads everything written to a memory stream.
 // Everything written to a memory stream; its buffer and length are only
@@ -392,7 +410,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     KelMM* kmm = KMM_Create(KMM_MEMORY_CELLS);
     fz_require(kmm != nullptr, "KMM_Create failed");
     kmm->out = &out;
-    StateLog log = {kmm, {}};
+    StateLog log = {kmm, std::vector<KelMem>(kmm->mem, kmm->mem + kv::kCells), {}, {}};
     const KelObserver obs = {&StateLog::seen, &log};
     KMM_RunFiles(kmm, 1, files, &obs);
     const std::string want(out.buf ? out.buf : "", out.len);
@@ -415,7 +433,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                    "cell %d: the steps' changes give %s, memory holds %s", a,
                    cells.mem[static_cast<size_t>(a)].c_str(), expectedCell(kmm->mem[a]).c_str());
 
-    States states(log.after);
+    States states(log);
     fz_require(kv::kv_Trace({"s.txt"}, &states), "the trace failed");
 
     kv::HtmlSink page;
