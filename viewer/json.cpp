@@ -18,11 +18,24 @@ template <size_t N> void lit(std::string* out, const char (&text)[N])
     out->append(text, N - 1);
 }
 
-void hexEscape(std::string* out, uint32_t unit)
+// The longest escape of one byte: \udcXX.
+constexpr size_t kEscapeMax = 6;
+
+// Writes \uXXXX at w; the end of what it wrote.
+char* hexEscape(char* w, uint32_t unit)
 {
-    const char e[6] = {'\\', 'u', kHex[(unit >> 12) & 15], kHex[(unit >> 8) & 15],
-                       kHex[(unit >> 4) & 15], kHex[unit & 15]};
-    out->append(e, sizeof e);
+    const char e[kEscapeMax] = {'\\', 'u', kHex[(unit >> 12) & 15], kHex[(unit >> 8) & 15],
+                                kHex[(unit >> 4) & 15], kHex[unit & 15]};
+    std::memcpy(w, e, sizeof e);
+    return w + sizeof e;
+}
+
+// Writes the two characters of a short escape at w.
+char* pairEscape(char* w, char c)
+{
+    w[0] = '\\';
+    w[1] = c;
+    return w + 2;
 }
 
 // Length of the valid UTF-8 sequence at s[0..n), or 0 when there is none:
@@ -55,32 +68,28 @@ size_t utf8Length(const unsigned char* s, size_t n)
     return len;
 }
 
-// Appends an ASCII byte, escaped as JSON (and, with html, as page text) needs.
-void asciiByte(std::string* out, unsigned char c, bool html)
+// Writes an ASCII byte at w, escaped as JSON (and, with html, as page text)
+// needs; the end of what it wrote.
+char* asciiByte(char* w, unsigned char c, bool html)
 {
     switch (c) {
     case '"':
-        lit(out, "\\\"");
-        return;
+        return pairEscape(w, '"');
     case '\\':
-        lit(out, "\\\\");
-        return;
+        return pairEscape(w, '\\');
     case '\n':
-        lit(out, "\\n");
-        return;
+        return pairEscape(w, 'n');
     case '\t':
-        lit(out, "\\t");
-        return;
+        return pairEscape(w, 't');
     case '\r':
-        lit(out, "\\r");
-        return;
+        return pairEscape(w, 'r');
     default:
         break;
     }
     if (c < 0x20 || (html && (c == '<' || c == '>' || c == '&')))
-        hexEscape(out, c);
-    else
-        out->push_back(static_cast<char>(c));
+        return hexEscape(w, c);
+    *w = static_cast<char>(c);
+    return w + 1;
 }
 
 // Bit 0: a printable ASCII byte that needs no escape in JSON; bit 1: nor
@@ -293,35 +302,44 @@ void kv_JsonString(std::string* out, std::string_view bytes, bool html)
 {
     const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
     const size_t n = bytes.size();
-    out->push_back('"');
+    // Room for the worst case is made once and written through a pointer,
+    // then cut back: one size check for the string, not one per piece.
+    const size_t at = out->size();
+    out->resize(at + kEscapeMax * n + 2);
+    char* w = &(*out)[at];
+    *w++ = '"';
     size_t i = 0;
     while (i < n) {
-        // Runs of bytes that go through as they are, appended at once.
+        // Runs of bytes that go through as they are, copied at once.
         const size_t plain = plainRun(s + i, n - i, html);
-        out->append(reinterpret_cast<const char*>(s + i), plain);
+        std::memcpy(w, s + i, plain);
+        w += plain;
         i += plain;
         if (i == n)
             break;
         if (s[i] < 0x80) {
-            asciiByte(out, s[i], html);
+            w = asciiByte(w, s[i], html);
             i++;
             continue;
         }
         size_t len = utf8Length(s + i, n - i);
         if (len == 0) {
-            hexEscape(out, 0xDC00U + s[i]);
+            w = hexEscape(w, 0xDC00U + s[i]);
             i++;
             continue;
         }
         // U+2028 and U+2029 end a line in older JavaScript.
         if (html && len == 3 && s[i] == 0xE2 && s[i + 1] == 0x80 &&
-            (s[i + 2] == 0xA8 || s[i + 2] == 0xA9))
-            hexEscape(out, s[i + 2] == 0xA8 ? 0x2028U : 0x2029U);
-        else
-            out->append(reinterpret_cast<const char*>(s + i), len);
+            (s[i + 2] == 0xA8 || s[i + 2] == 0xA9)) {
+            w = hexEscape(w, s[i + 2] == 0xA8 ? 0x2028U : 0x2029U);
+        } else {
+            std::memcpy(w, s + i, len);
+            w += len;
+        }
         i += len;
     }
-    out->push_back('"');
+    *w++ = '"';
+    out->resize(static_cast<size_t>(w - out->data()));
 }
 
 void kv_JsonMeta(std::string* out, const std::vector<std::string>& files, bool html)
