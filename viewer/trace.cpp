@@ -143,8 +143,6 @@ class Tracer {
         if (std::memcmp(cells_.data() + from, mem + from, (to - from) * sizeof(KelMem)) == 0)
             return;
         for (size_t i = from; i < to; i++) {
-            if (std::memcmp(&cells_[i], &mem[i], sizeof(KelMem)) == 0)
-                continue;
             const bool same = sameCell(cells_[i], mem[i]);
             cells_[i] = mem[i];
             if (same)
