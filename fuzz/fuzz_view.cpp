@@ -5,8 +5,12 @@
 // a page. Every trace line must parse as JSON; the "output" strings of its
 // banner and step events, decoded (\udcXX back to the byte XX), must
 // concatenate to kelmem's text exactly; the cells the steps report, applied
-// in order, must give the final memory of the kelmem run; and the page's
-// embedded trace must parse too and hold no `<`, `>` or `&`.
+// in order, must give the final memory of the kelmem run; each step's
+// processes, free list and stats must be the kelmem run's after that line
+// and its cells those the line changed (the tracer reads only what a line of
+// its kind can change), and its JSON with the text kept from the steps
+// before must equal the JSON written afresh; and the
+// page's embedded trace must parse too and hold no `<`, `>` or `&`.
 //
 // The process works in a scratch folder holding a few load files.
 
@@ -26,6 +30,7 @@
 #include "fuzz_scratch.h"
 #include "html.h"
 #include "json.h"
+#include "placement.h"
 #include "trace.h"
 
 namespace {
@@ -251,6 +256,87 @@ std::string expectedCell(const KelMem& cell)
     }
 }
 
+// The manager's processes and free list after each line of a run, and the
+// cells each line changed (every cell compared).
+struct StateLog {
+    const KelMM* kmm;
+    std::vector<KelMem> mem; // as the last line left it
+    std::vector<kv::MemState> after;
+    std::vector<std::vector<int32_t>> changed;
+    static void seen(void* ctx, const KelEvent* ev)
+    {
+        auto* log = static_cast<StateLog*>(ctx);
+        if (ev->kind != EVENT_LINE)
+            return;
+        log->after.emplace_back();
+        kv::kv_ReadState(log->kmm, &log->after.back());
+        log->changed.emplace_back();
+        for (int32_t a = 0; a < kv::kCells; a++) {
+            KelMem& was = log->mem[static_cast<size_t>(a)];
+            if (expectedCell(was) != expectedCell(log->kmm->mem[a]))
+                log->changed.back().push_back(a);
+            was = log->kmm->mem[a];
+        }
+    }
+};
+
+bool sameState(const kv::MemState& a, const kv::MemState& b)
+{
+    for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
+        if (a.live[id] != b.live[id] || a.segs[id] != b.segs[id])
+            return false;
+    }
+    return a.free == b.free;
+}
+
+bool sameStats(const kv::Stats& a, const kv::Stats& b)
+{
+    return a.free == b.free && a.holes == b.holes && a.largest == b.largest &&
+           a.fragmentation == b.fragmentation && a.histogram == b.histogram;
+}
+
+class States : public kv::Sink {
+  public:
+    explicit States(const StateLog& log) : want_(log.after), changed_(log.changed) {}
+    void begin(const std::vector<std::string>&) override {}
+    void banner(std::string_view, std::string_view) override {}
+    void step(const kv::Step& s) override
+    {
+        fz_require(n_ < want_.size(), "more steps than lines");
+        const kv::MemState& want = want_[n_++];
+        fz_require(sameState(*s.state, want), "line %d: the step's state is not the manager's",
+                   s.line);
+        addrs_.clear();
+        for (const kv::CellChange& c : s.cells)
+            addrs_.push_back(c.addr);
+        fz_require(addrs_ == changed_[n_ - 1],
+                   "line %d: the step's cells are not those the line changed", s.line);
+        kv::Stats st;
+        kv::kv_Stats(want.free, &st);
+        fz_require(sameStats(s.stats, st), "line %d: the step's stats are not its free list's",
+                   s.line);
+        fresh_.clear();
+        kv::kv_JsonStep(&fresh_, s, false);
+        withKept_.clear();
+        kv::kv_JsonStepKept(&withKept_, s, false, &kept_);
+        fz_require(fresh_ == withKept_, "line %d: the kept text is stale", s.line);
+    }
+    void end(uint64_t steps, const kv::MemState&) override
+    {
+        fz_require(steps == want_.size(), "%zu lines, %llu steps", want_.size(),
+                   static_cast<unsigned long long>(steps));
+    }
+
+  private:
+    const std::vector<kv::MemState>& want_;
+    const std::vector<std::vector<int32_t>>& changed_;
+    std::vector<int32_t> addrs_;
+    size_t n_ = 0;
+    kv::JsonStateText kept_;
+    std::string fresh_;
+    std::string withKept_;
+};
+
 // Reads everything written to a memory stream.
 // Everything written to a memory stream; its buffer and length are only
 // current after a flush.
@@ -324,7 +410,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     KelMM* kmm = KMM_Create(KMM_MEMORY_CELLS);
     fz_require(kmm != nullptr, "KMM_Create failed");
     kmm->out = &out;
-    KMM_RunFiles(kmm, 1, files, nullptr);
+    StateLog log = {kmm, std::vector<KelMem>(kmm->mem, kmm->mem + kv::kCells), {}, {}};
+    const KelObserver obs = {&StateLog::seen, &log};
+    KMM_RunFiles(kmm, 1, files, &obs);
     const std::string want(out.buf ? out.buf : "", out.len);
 
     char* buf = nullptr;
@@ -344,6 +432,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         fz_require(cells.mem[static_cast<size_t>(a)] == expectedCell(kmm->mem[a]),
                    "cell %d: the steps' changes give %s, memory holds %s", a,
                    cells.mem[static_cast<size_t>(a)].c_str(), expectedCell(kmm->mem[a]).c_str());
+
+    States states(log);
+    fz_require(kv::kv_Trace({"s.txt"}, &states), "the trace failed");
 
     kv::HtmlSink page;
     fz_require(kv::kv_Trace({"s.txt"}, &page), "the trace failed");

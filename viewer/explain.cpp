@@ -4,6 +4,7 @@
 #include "explain.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include "kelparse.h"
 #include "placement.h"
@@ -220,28 +221,61 @@ std::string terminated(const ExplainInput& in)
     return all + ".";
 }
 
-std::string storeFailed(const ExplainInput& in)
+// Appends v in decimal.
+void appendNum(std::string* out, int64_t v)
+{
+    char text[24];
+    auto res = std::to_chars(text, text + sizeof text, v);
+    out->append(text, static_cast<size_t>(res.ptr - text));
+}
+
+// Appends why a store failed. Written into *out rather than built from
+// pieces: a failed store is the commonest line with an explanation, and out
+// keeps its room from step to step, so it costs no allocation.
+void storeFailed(const ExplainInput& in, std::string* out)
 {
     const KelCommand& c = *in.command;
-    if (in.error == ERR_NOPROCESS)
-        return "There is no process " + proc(c.process) + " to store into.";
-    if (in.error != ERR_INVALIDADDRESS || !in.before->live[c.process])
-        return std::string();
-    const std::vector<Area>& segs = in.before->segs[c.process];
-    const std::string who = proc(c.process);
-    if (!segs.empty() && segs[0].len > 0 && c.addr >= segs[0].pos && c.addr < segs[0].end())
-        return "Cell " + num(c.addr) + " lies in " + who + "'s instruction segment " +
-               kv_Range(segs[0]) + ", which takes no stores.";
-    std::vector<std::string> data;
-    for (size_t k = 1; k < segs.size(); k++) {
-        if (segs[k].len > 0)
-            data.push_back(kv_Range(segs[k]));
+    if (in.error == ERR_NOPROCESS) {
+        *out += "There is no process P";
+        appendNum(out, c.process);
+        *out += " to store into.";
+        return;
     }
-    if (data.empty())
-        return "Cell " + num(c.addr) + " is outside " + who + ", which has no segment that " +
-               "takes stores (only those after the first do).";
-    return "Cell " + num(c.addr) + " lies outside " + who + "'s data segments (" + listOf(data) +
-           "), the only cells that take stores.";
+    if (in.error != ERR_INVALIDADDRESS || !in.before->live[c.process])
+        return;
+    const std::vector<Area>& segs = in.before->segs[c.process];
+    *out += "Cell ";
+    appendNum(out, c.addr);
+    if (!segs.empty() && segs[0].len > 0 && c.addr >= segs[0].pos && c.addr < segs[0].end()) {
+        *out += " lies in P";
+        appendNum(out, c.process);
+        *out += "'s instruction segment ";
+        *out += kv_Range(segs[0]);
+        *out += ", which takes no stores.";
+        return;
+    }
+    size_t data = 0; // data segments with cells
+    for (size_t k = 1; k < segs.size(); k++)
+        data += segs[k].len > 0 ? 1 : 0;
+    if (data == 0) {
+        *out += " is outside P";
+        appendNum(out, c.process);
+        *out += ", which has no segment that takes stores (only those after the first do).";
+        return;
+    }
+    *out += " lies outside P";
+    appendNum(out, c.process);
+    *out += "'s data segments (";
+    size_t listed = 0;
+    for (size_t k = 1; k < segs.size(); k++) {
+        if (segs[k].len <= 0)
+            continue;
+        if (listed > 0)
+            *out += listed + 1 == data ? " and " : ", ";
+        *out += kv_Range(segs[k]);
+        listed++;
+    }
+    *out += "), the only cells that take stores.";
 }
 
 std::string otherError(const ExplainInput& in)
@@ -295,7 +329,7 @@ std::string explain(const ExplainInput& in)
     case COMMAND_TERMINATEPROCESS:
         return in.error == ERR_NONE ? terminated(in) : otherError(in);
     case COMMAND_STORE:
-        return in.error == ERR_NONE ? std::string() : storeFailed(in);
+        return std::string(); // storeFailed, written in place
     default:
         return in.error == ERR_NONE ? std::string() : otherError(in);
     }
@@ -305,7 +339,11 @@ std::string explain(const ExplainInput& in)
 
 bool kv_Explain(const ExplainInput& in, std::string* out)
 {
-    *out = explain(in);
+    out->clear();
+    if (in.command && in.command->command == COMMAND_STORE && in.error != ERR_NONE)
+        storeFailed(in, out);
+    else
+        *out += explain(in);
     return !out->empty();
 }
 

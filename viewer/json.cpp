@@ -4,6 +4,7 @@
 #include "json.h"
 
 #include <charconv>
+#include <cstring>
 
 namespace kv {
 
@@ -17,11 +18,24 @@ template <size_t N> void lit(std::string* out, const char (&text)[N])
     out->append(text, N - 1);
 }
 
-void hexEscape(std::string* out, uint32_t unit)
+// The longest escape of one byte: \udcXX.
+constexpr size_t kEscapeMax = 6;
+
+// Writes \uXXXX at w; the end of what it wrote.
+char* hexEscape(char* w, uint32_t unit)
 {
-    const char e[6] = {'\\', 'u', kHex[(unit >> 12) & 15], kHex[(unit >> 8) & 15],
-                       kHex[(unit >> 4) & 15], kHex[unit & 15]};
-    out->append(e, sizeof e);
+    const char e[kEscapeMax] = {'\\', 'u', kHex[(unit >> 12) & 15], kHex[(unit >> 8) & 15],
+                                kHex[(unit >> 4) & 15], kHex[unit & 15]};
+    std::memcpy(w, e, sizeof e);
+    return w + sizeof e;
+}
+
+// Writes the two characters of a short escape at w.
+char* pairEscape(char* w, char c)
+{
+    w[0] = '\\';
+    w[1] = c;
+    return w + 2;
 }
 
 // Length of the valid UTF-8 sequence at s[0..n), or 0 when there is none:
@@ -54,40 +68,82 @@ size_t utf8Length(const unsigned char* s, size_t n)
     return len;
 }
 
-// Appends an ASCII byte, escaped as JSON (and, with html, as page text) needs.
-void asciiByte(std::string* out, unsigned char c, bool html)
+// Writes an ASCII byte at w, escaped as JSON (and, with html, as page text)
+// needs; the end of what it wrote.
+char* asciiByte(char* w, unsigned char c, bool html)
 {
     switch (c) {
     case '"':
-        lit(out, "\\\"");
-        return;
+        return pairEscape(w, '"');
     case '\\':
-        lit(out, "\\\\");
-        return;
+        return pairEscape(w, '\\');
     case '\n':
-        lit(out, "\\n");
-        return;
+        return pairEscape(w, 'n');
     case '\t':
-        lit(out, "\\t");
-        return;
+        return pairEscape(w, 't');
     case '\r':
-        lit(out, "\\r");
-        return;
+        return pairEscape(w, 'r');
     default:
         break;
     }
     if (c < 0x20 || (html && (c == '<' || c == '>' || c == '&')))
-        hexEscape(out, c);
-    else
-        out->push_back(static_cast<char>(c));
+        return hexEscape(w, c);
+    *w = static_cast<char>(c);
+    return w + 1;
 }
 
-// A printable ASCII byte that needs no escape.
-bool isPlain(unsigned char c, bool html)
+// Bit 0: a printable ASCII byte that needs no escape in JSON; bit 1: nor
+// in page text. A table, as the test runs once for every byte of a trace.
+struct PlainTable {
+    unsigned char bits[256] = {};
+    constexpr PlainTable()
+    {
+        for (int c = 0x20; c < 0x80; c++) {
+            if (c == '"' || c == '\\')
+                continue;
+            bits[c] = c == '<' || c == '>' || c == '&' ? 1 : 3;
+        }
+    }
+};
+constexpr PlainTable kPlain;
+
+constexpr uint64_t kOnes = 0x0101010101010101ULL;
+constexpr uint64_t kHighs = 0x8080808080808080ULL;
+
+// Nonzero when a byte of w is below n (n <= 0x80), or equals c.
+constexpr uint64_t anyBelow(uint64_t w, uint64_t n)
 {
-    if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\')
-        return false;
-    return !html || (c != '<' && c != '>' && c != '&');
+    return (w - kOnes * n) & ~w & kHighs;
+}
+constexpr uint64_t anyEqual(uint64_t w, unsigned char c)
+{
+    return anyBelow(w ^ (kOnes * c), 1);
+}
+
+// True when one of the eight bytes of w needs an escape (a test of all
+// eight at once, exact as to whether, not as to which).
+bool wordStops(uint64_t w, bool html)
+{
+    uint64_t stop = anyBelow(w, 0x20) | (w & kHighs) | anyEqual(w, '"') | anyEqual(w, '\\');
+    if (html)
+        stop |= anyEqual(w, '<') | anyEqual(w, '>') | anyEqual(w, '&');
+    return stop != 0;
+}
+
+// Length of the run at s[0..n) that goes through as it is: eight bytes at a
+// time while none of them stops it, then byte by byte.
+size_t plainRun(const unsigned char* s, size_t n, bool html)
+{
+    size_t i = 0;
+    for (uint64_t w; i + 8 <= n; i += 8) {
+        std::memcpy(&w, s + i, sizeof w);
+        if (wordStops(w, html))
+            break;
+    }
+    const unsigned char want = html ? 2 : 1;
+    while (i < n && (kPlain.bits[s[i]] & want))
+        i++;
+    return i;
 }
 
 void key(std::string* out, const char* name)
@@ -246,37 +302,44 @@ void kv_JsonString(std::string* out, std::string_view bytes, bool html)
 {
     const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
     const size_t n = bytes.size();
-    out->push_back('"');
+    // Room for the worst case is made once and written through a pointer,
+    // then cut back: one size check for the string, not one per piece.
+    const size_t at = out->size();
+    out->resize(at + kEscapeMax * n + 2);
+    char* w = &(*out)[at];
+    *w++ = '"';
     size_t i = 0;
     while (i < n) {
-        // Runs of bytes that go through as they are, appended at once.
-        size_t plain = i;
-        while (plain < n && isPlain(s[plain], html))
-            plain++;
-        out->append(reinterpret_cast<const char*>(s + i), plain - i);
-        i = plain;
+        // Runs of bytes that go through as they are, copied at once.
+        const size_t plain = plainRun(s + i, n - i, html);
+        std::memcpy(w, s + i, plain);
+        w += plain;
+        i += plain;
         if (i == n)
             break;
         if (s[i] < 0x80) {
-            asciiByte(out, s[i], html);
+            w = asciiByte(w, s[i], html);
             i++;
             continue;
         }
         size_t len = utf8Length(s + i, n - i);
         if (len == 0) {
-            hexEscape(out, 0xDC00U + s[i]);
+            w = hexEscape(w, 0xDC00U + s[i]);
             i++;
             continue;
         }
         // U+2028 and U+2029 end a line in older JavaScript.
         if (html && len == 3 && s[i] == 0xE2 && s[i + 1] == 0x80 &&
-            (s[i + 2] == 0xA8 || s[i + 2] == 0xA9))
-            hexEscape(out, s[i + 2] == 0xA8 ? 0x2028U : 0x2029U);
-        else
-            out->append(reinterpret_cast<const char*>(s + i), len);
+            (s[i + 2] == 0xA8 || s[i + 2] == 0xA9)) {
+            w = hexEscape(w, s[i + 2] == 0xA8 ? 0x2028U : 0x2029U);
+        } else {
+            std::memcpy(w, s + i, len);
+            w += len;
+        }
         i += len;
     }
-    out->push_back('"');
+    *w++ = '"';
+    out->resize(static_cast<size_t>(w - out->data()));
 }
 
 void kv_JsonMeta(std::string* out, const std::vector<std::string>& files, bool html)
@@ -310,34 +373,61 @@ void kv_JsonBanner(std::string* out, std::string_view file, std::string_view out
     out->push_back('}');
 }
 
-void kv_JsonStep(std::string* out, const Step& s, bool html)
+namespace {
+
+void stepStart(std::string* out, std::string_view file, bool html)
 {
     lit(out, "{\"type\":\"step\",\"file\":");
-    kv_JsonString(out, s.file, html);
+    kv_JsonString(out, file, html);
     lit(out, ",\"line\":");
+}
+
+// The line number, the line and kelmem's text for it.
+void stepLine(std::string* out, const Step& s, bool html)
+{
     number(out, s.line);
     lit(out, ",\"text\":");
     kv_JsonString(out, s.text, html);
     lit(out, ",\"output\":");
     kv_JsonString(out, s.output, html);
+}
+
+void stepError(std::string* out, ErrMessage_t code, bool html)
+{
     lit(out, ",\"error\":");
-    const char* error = KMM_ErrorText(s.error);
+    const char* error = KMM_ErrorText(code);
     if (error)
         kv_JsonString(out, error, html);
     else
         lit(out, "null");
+}
+
+void stepState(std::string* out, const MemState& st)
+{
     lit(out, ",\"processes\":");
-    processes(out, *s.state);
+    processes(out, st);
     lit(out, ",\"free\":");
-    areas(out, s.state->free);
+    areas(out, st.free);
     lit(out, ",\"cells\":[");
+}
+
+void stepCells(std::string* out, const Step& s, bool html)
+{
     for (size_t i = 0; i < s.cells.size(); i++) {
         if (i)
             out->push_back(',');
         cell(out, s.cells[i], html);
     }
+}
+
+void stepStats(std::string* out, const Stats& st)
+{
     lit(out, "],\"stats\":");
-    stats(out, s.stats);
+    stats(out, st);
+}
+
+void stepTail(std::string* out, const Step& s, bool html)
+{
     if (s.hasRequest)
         request(out, s);
     lit(out, ",\"explain\":");
@@ -346,6 +436,49 @@ void kv_JsonStep(std::string* out, const Step& s, bool html)
     else
         lit(out, "null");
     out->push_back('}');
+}
+
+} // namespace
+
+void kv_JsonStep(std::string* out, const Step& s, bool html)
+{
+    stepStart(out, s.file, html);
+    stepLine(out, s, html);
+    stepError(out, s.error, html);
+    stepState(out, *s.state);
+    stepCells(out, s, html);
+    stepStats(out, s.stats);
+    stepTail(out, s, html);
+}
+
+void kv_JsonStepKept(std::string* out, const Step& s, bool html, JsonStateText* kept)
+{
+    if (!kept->valid || !s.stateKept) {
+        kept->state.clear();
+        stepState(&kept->state, *s.state);
+        kept->stats.clear();
+        stepStats(&kept->stats, s.stats);
+        kept->valid = true;
+    }
+    if (kept->start.empty() || kept->file != s.file) {
+        kept->file = s.file;
+        kept->start.clear();
+        stepStart(&kept->start, s.file, html);
+    }
+    out->append(kept->start);
+    stepLine(out, s, html);
+    if (s.error >= ERR_UNKNOWN && s.error <= ERR_NONE) {
+        std::string& error = kept->errors[s.error - ERR_UNKNOWN];
+        if (error.empty())
+            stepError(&error, s.error, html);
+        out->append(error);
+    } else {
+        stepError(out, s.error, html);
+    }
+    out->append(kept->state);
+    stepCells(out, s, html);
+    out->append(kept->stats);
+    stepTail(out, s, html);
 }
 
 void kv_JsonEnd(std::string* out, uint64_t steps)
@@ -369,7 +502,7 @@ void JsonLinesSink::banner(std::string_view file, std::string_view output)
 
 void JsonLinesSink::step(const Step& step)
 {
-    kv_JsonStep(&out_->text(), step, false);
+    kv_JsonStepKept(&out_->text(), step, false, &kept_);
     out_->write("\n");
 }
 

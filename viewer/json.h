@@ -24,6 +24,22 @@ void kv_JsonString(std::string* out, std::string_view bytes, bool html);
 void kv_JsonMeta(std::string* out, const std::vector<std::string>& files, bool html);
 void kv_JsonBanner(std::string* out, std::string_view file, std::string_view output, bool html);
 void kv_JsonStep(std::string* out, const Step& step, bool html);
+
+// Text of a step that most steps share with the step before, kept from one
+// step to the next: the file, the error line's text, and processes, free
+// list and stats, which most lines leave as they were. For one html setting.
+struct JsonStateText {
+    std::string file;  // the file of start
+    std::string start; // {"type":"step","file":"...","line":
+    std::string errors[ERR_NONE + 2]; // ,"error":... of codes -1 to ERR_NONE; empty until used
+    bool valid = false; // state and stats hold the last step's
+    std::string state;  // ,"processes":[...],"free":[...],"cells":[
+    std::string stats;  // ],"stats":{...}
+};
+
+// kv_JsonStep, taking what the step shares with the last from *kept, and
+// keeping the rest there for the next.
+void kv_JsonStepKept(std::string* out, const Step& step, bool html, JsonStateText* kept);
 void kv_JsonEnd(std::string* out, uint64_t steps);
 
 // Writes the trace as JSON Lines to out as the run goes.
@@ -37,6 +53,7 @@ class JsonLinesSink : public Sink {
 
   private:
     BlockWriter* out_;
+    JsonStateText kept_;
 };
 
 } // namespace kv

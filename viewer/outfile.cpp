@@ -21,8 +21,9 @@ namespace {
 // Output goes out in large writes; the sinks already batch their text.
 constexpr size_t kStreamBuffer = 1 << 16;
 
-// Bytes the sinks gather before a write.
-constexpr size_t kBlock = 1 << 16;
+// Bytes the sinks gather before a write. Writes of 256 KiB cost the kernel
+// markedly less per byte than writes of 64 KiB (measured on a 700 MB trace).
+constexpr size_t kBlock = 1 << 18;
 
 // Longest file name a folder entry takes.
 constexpr size_t kNameMax = NAME_MAX;

@@ -5,6 +5,7 @@
 
 #include "trace.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -77,6 +78,13 @@ void describeCell(int32_t addr, const KelMem& cell, CellChange* out)
     }
 }
 
+// Only a load or a termination, whatever its result, adds or removes
+// segments; a line that broke the grammar (no command) runs nothing.
+bool changesState(const KelCommand* cmd)
+{
+    return cmd && (cmd->command == COMMAND_LOADFILE || cmd->command == COMMAND_TERMINATEPROCESS);
+}
+
 // The line without its line end ("\n" or "\r\n"), up to a NUL.
 std::string_view lineText(const char* text)
 {
@@ -95,6 +103,7 @@ class Tracer {
         : kmm_(kmm), sink_(sink), cells_(kmm->mem, kmm->mem + kmm->memSize)
     {
         kv_ReadState(kmm, &before_);
+        kv_Stats(before_.free, &step_.stats);
     }
 
     static void seen(void* ctx, const KelEvent* ev)
@@ -125,22 +134,48 @@ class Tracer {
         return out->len ? std::string_view(out->buf, out->len) : std::string_view();
     }
 
-    // Collects the cells that differ from the copy and brings the copy up to date.
-    void diffCells()
+    // Collects the cells in [from, to) that differ from the copy and brings
+    // the copy up to date.
+    void diffCells(size_t from, size_t to)
     {
-        step_.cells.clear();
         const KelMem* mem = kmm_->mem;
-        const size_t n = cells_.size();
         // Equal bytes are equal cells: the common case costs one comparison.
-        if (std::memcmp(cells_.data(), mem, n * sizeof(KelMem)) == 0)
+        if (std::memcmp(cells_.data() + from, mem + from, (to - from) * sizeof(KelMem)) == 0)
             return;
-        for (size_t i = 0; i < n; i++) {
+        for (size_t i = from; i < to; i++) {
             const bool same = sameCell(cells_[i], mem[i]);
             cells_[i] = mem[i];
             if (same)
                 continue;
             step_.cells.emplace_back();
             describeCell(static_cast<int32_t>(i), mem[i], &step_.cells.back());
+        }
+    }
+
+    // Compares the cells [pos, pos + len) that lie in memory.
+    void diffArea(int64_t pos, int64_t len)
+    {
+        const auto n = static_cast<int64_t>(cells_.size());
+        const int64_t from = std::min(std::max<int64_t>(pos, 0), n);
+        const int64_t to = std::min(std::max(pos + len, from), n);
+        diffCells(static_cast<size_t>(from), static_cast<size_t>(to));
+    }
+
+    // The line's cell changes. Only a load and a store write cells; the other
+    // commands print, or give segments back with their cells as they are. So
+    // only the cells a line can write are compared: a store's one cell, and
+    // the area a load reserves from its address on (none when it did not
+    // read the sizes).
+    void lineCells(const KelCommand* cmd, ErrMessage_t error)
+    {
+        step_.cells.clear();
+        if (cmd && cmd->command == COMMAND_LOADFILE) {
+            int64_t len = 0;
+            for (int32_t i = 0; i < cmd->nSegs; i++)
+                len += cmd->sizes[i];
+            diffArea(cmd->addr, len);
+        } else if (cmd && cmd->command == COMMAND_STORE && error == ERR_NONE) {
+            diffArea(cmd->addr, 1);
         }
     }
 
@@ -158,30 +193,29 @@ class Tracer {
 
     void onLine(const KelEvent& ev)
     {
-        kv_ReadState(kmm_, &after_);
+        // Most lines leave processes and free list alone: nothing to read,
+        // and step_.stats still holds the last figures.
+        const bool changes = changesState(ev.command);
+        if (changes) {
+            kv_ReadState(kmm_, &after_);
+            kv_Stats(after_.free, &step_.stats);
+        }
+        const MemState* after = changes ? &after_ : &before_;
         step_.file = ev.file;
         step_.line = ev.line;
         step_.text = lineText(ev.text);
         step_.output = takeOutput();
         step_.error = ev.error;
-        step_.state = &after_;
-        // Only a load and a store write cells; the other commands print, or
-        // give segments back with their cells as they are.
-        const bool writes = ev.command && (ev.command->command == COMMAND_LOADFILE ||
-                                           (ev.command->command == COMMAND_STORE &&
-                                            ev.error == ERR_NONE));
-        if (writes)
-            diffCells();
-        else
-            step_.cells.clear();
-        kv_Stats(after_.free, &step_.stats);
+        step_.state = after;
+        step_.stateKept = !changes;
+        lineCells(ev.command, ev.error);
         step_.hasRequest = false;
         ExplainInput in;
         in.command = ev.command;
         in.error = ev.error;
         in.line = ev.text;
         in.before = &before_;
-        in.after = &after_;
+        in.after = after;
         if (ev.command && ev.command->command == COMMAND_LOADFILE) {
             request(*ev.command);
             in.sizes = &step_.requestSizes;
@@ -190,15 +224,16 @@ class Tracer {
         step_.hasExplain = kv_Explain(in, &step_.explain);
         steps_++;
         sink_->step(step_);
-        std::swap(before_, after_);
+        if (changes)
+            std::swap(before_, after_);
     }
 
     KelMM* kmm_;
     Sink* sink_;
     std::vector<KelMem> cells_; // the cells as the last step left them
     MemState before_;           // the state after the last line
-    MemState after_;            // the state after this line
-    Step step_;                 // reused from line to line
+    MemState after_;            // the state after this line, when it may differ
+    Step step_;                 // reused from line to line; stats always current
     int32_t rover_ = 0;         // next fit's roving position
     uint64_t steps_ = 0;
 };

@@ -87,6 +87,9 @@ struct Step {
     std::string_view output; // kelmem's text for the line
     ErrMessage_t error = ERR_NONE;
     const MemState* state = nullptr; // after the line
+    // The line cannot have changed processes or free list: state and stats
+    // are those before the line.
+    bool stateKept = false;
     std::vector<CellChange> cells;   // by ascending address
     Stats stats;
     bool hasRequest = false; // a LoadFile whose sizes the loader read

@@ -124,6 +124,27 @@ TEST(Json, StringsKeepEveryByte)
     }
 }
 
+// A byte is written the same wherever it stands in a run of plain text,
+// whether the run is read a word or a byte at a time.
+TEST(Json, EveryByteAtEveryOffsetOfAWord)
+{
+    for (bool html : {false, true}) {
+        for (int b = 0; b < 256; b++) {
+            std::string alone;
+            kv::kv_JsonString(&alone, std::string(1, static_cast<char>(b)), html);
+            const std::string inner = alone.substr(1, alone.size() - 2);
+            for (size_t at = 0; at < 17; at++) {
+                std::string bytes(20, 'a');
+                bytes[at] = static_cast<char>(b);
+                std::string out;
+                kv::kv_JsonString(&out, bytes, html);
+                ASSERT_EQ(out, "\"" + std::string(at, 'a') + inner + std::string(19 - at, 'a') + "\"")
+                    << "byte " << b << " at " << at << (html ? " (html)" : "");
+            }
+        }
+    }
+}
+
 // A step as recorded, with its own copies of everything.
 struct Seen {
     std::string text, output, explain, json;
