@@ -6,6 +6,7 @@
 #include <getopt.h>
 
 #include <cstring>
+#include <utility>
 
 namespace kv {
 
@@ -14,9 +15,12 @@ namespace {
 enum LongOnly { OPT_COLOR = 256, OPT_QUIZ };
 
 const option kLongOptions[] = {
-    {"format", required_argument, nullptr, 'f'}, {"output", required_argument, nullptr, 'o'},
-    {"color", required_argument, nullptr, OPT_COLOR}, {"quiz", no_argument, nullptr, OPT_QUIZ},
-    {"help", no_argument, nullptr, 'h'},          {"version", no_argument, nullptr, 'V'},
+    {"format", required_argument, nullptr, 'f'},
+    {"output", required_argument, nullptr, 'o'},
+    {"color", required_argument, nullptr, OPT_COLOR},
+    {"quiz", no_argument, nullptr, OPT_QUIZ},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -36,34 +40,31 @@ Format formatFor(const std::string& output)
     return Format::Text;
 }
 
-bool readFormat(const char* arg, Format* f)
+// Looks arg up among the names of a choice; false when it is none of them.
+template <typename E, size_t N>
+bool readChoice(const char* arg, const std::pair<const char*, E> (&names)[N], E* out)
 {
-    const struct {
-        const char* name;
-        Format format;
-    } names[] = {{"text", Format::Text}, {"json", Format::Json}, {"html", Format::Html}};
     for (const auto& n : names) {
-        if (std::strcmp(arg, n.name) == 0) {
-            *f = n.format;
+        if (std::strcmp(arg, n.first) == 0) {
+            *out = n.second;
             return true;
         }
     }
     return false;
 }
 
+bool readFormat(const char* arg, Format* f)
+{
+    static const std::pair<const char*, Format> names[] = {
+        {"text", Format::Text}, {"json", Format::Json}, {"html", Format::Html}};
+    return readChoice(arg, names, f);
+}
+
 bool readColor(const char* arg, Color* c)
 {
-    const struct {
-        const char* name;
-        Color color;
-    } names[] = {{"auto", Color::Auto}, {"always", Color::Always}, {"never", Color::Never}};
-    for (const auto& n : names) {
-        if (std::strcmp(arg, n.name) == 0) {
-            *c = n.color;
-            return true;
-        }
-    }
-    return false;
+    static const std::pair<const char*, Color> names[] = {
+        {"auto", Color::Auto}, {"always", Color::Always}, {"never", Color::Never}};
+    return readChoice(arg, names, c);
 }
 
 // The message for an option getopt_long refused. A long option given an
@@ -109,7 +110,8 @@ CliAction kv_ParseArgs(int argc, char** argv, Options* opt, std::string* error)
             break;
         case OPT_COLOR:
             if (!readColor(optarg, &opt->color)) {
-                *error = std::string("unknown colour mode '") + optarg + "' (auto, always or never)";
+                *error =
+                    std::string("unknown colour mode '") + optarg + "' (auto, always or never)";
                 return CliAction::Usage;
             }
             break;
