@@ -35,7 +35,9 @@ Areas read(SegList* any)
     return out;
 }
 
-struct CutCase {
+// One operation on a list: the list before, the area, the result and the
+// list after.
+struct AreaCase {
     const char* what;
     Areas list;
     int32_t pos, len;
@@ -43,7 +45,7 @@ struct CutCase {
     Areas after;
 };
 
-const CutCase kCuts[] = {
+const AreaCase kCuts[] = {
     {"a split", {{0, 1000}}, 100, 50, 0, {{0, 100}, {150, 850}}},
     {"two overlapping nodes, each split",
      {{0, 100}, {10, 50}},
@@ -64,15 +66,7 @@ const CutCase kCuts[] = {
     {"an end past INT32_MAX is refused", {{0, 10}}, INT32_MAX, 1, -1, {{0, 10}}},
 };
 
-struct InsertCase {
-    const char* what;
-    Areas list;
-    int32_t pos, len;
-    int32_t result;
-    Areas after;
-};
-
-const InsertCase kInserts[] = {
+const AreaCase kInserts[] = {
     {"into an empty list", {}, 5, 10, 0, {{5, 10}}},
     {"joining both neighbours", {{0, 10}, {20, 10}}, 10, 10, 0, {{0, 30}}},
     {"sorted in before the head", {{50, 10}}, 0, 10, 0, {{0, 10}, {50, 10}}},
@@ -84,7 +78,7 @@ const InsertCase kInserts[] = {
 
 TEST(SegListCut, TakesTheAreaOutOrRefusesAndKeepsTheList)
 {
-    for (const CutCase& c : kCuts) {
+    for (const AreaCase& c : kCuts) {
         SegList* list = build(c.list);
         EXPECT_EQ(KMM_CutAreaFromSegList(&list, c.pos, c.len), c.result) << c.what;
         EXPECT_EQ(read(list), c.after) << c.what;
@@ -96,7 +90,7 @@ TEST(SegListCut, TakesTheAreaOutOrRefusesAndKeepsTheList)
 
 TEST(SegListInsert, LinksTheNodeOrLeavesItToTheCaller)
 {
-    for (const InsertCase& c : kInserts) {
+    for (const AreaCase& c : kInserts) {
         SegList* list = build(c.list);
         SegList* node = KMM_CreateSegList(c.pos, c.len, nullptr, nullptr);
         ASSERT_NE(node, nullptr);
