@@ -13,6 +13,10 @@
 #include <cstring>
 #include <string>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "KelLoad.h"
 #include "KelMem_Internal.h"
 #include "kelparse.h"
@@ -51,6 +55,9 @@ constexpr int32_t kGrammarTokens = 4;
 
 // Bytes in which a run gathers text bound for a stream before writing it.
 constexpr size_t kGatherBlock = size_t{64} * 1024;
+
+// Bytes of the script read at a time.
+constexpr size_t kReadBlock = size_t{32} * 1024;
 
 // A token where it stands in the line.
 struct Token {
@@ -316,16 +323,67 @@ void bannerResult(KelMM* kmm, const char* file, int32_t result, const KelObserve
         banner(kmm, "Couldn't parse", file, "-----------------\n", obs);
 }
 
-// Runs every line of the open script fp; KMM_RunFile's result.
-int32_t runLines(const char* fname, std::FILE* fp, KelMM* kmm, const KelObserver* obs)
+// A script being read: the file and a block of it not yet cut into pieces.
+struct Script {
+    int fd;
+    size_t at;  // next byte of block to hand out
+    size_t end; // bytes of block read; at <= end <= sizeof block
+    bool eof;   // a read found the end of the file; the block is empty then
+    char block[kReadBlock];
+};
+
+// Reads more of the script into its empty block; false at the end of the
+// file or on a read error (*failed set).
+bool refill(Script* sc, bool* failed)
+{
+    ssize_t got = 0;
+    do {
+        got = read(sc->fd, sc->block, sizeof sc->block);
+    } while (got < 0 && errno == EINTR);
+    sc->at = 0;
+    sc->end = got > 0 ? static_cast<size_t>(got) : 0;
+    if (got == 0)
+        sc->eof = true;
+    if (got < 0)
+        *failed = true;
+    return got > 0;
+}
+
+// Reads the next piece of the script into buf as fgets(buf,
+// KMM_LINE_BUFFER) would: through the next line feed, at most
+// KMM_LINE_BUFFER - 1 bytes, NUL-terminated; "" at the end of the file.
+// False when a read failed: the file ends there, the piece is lost.
+// A block of our own rather than stdio: fgets cost as much as running the
+// line.
+bool nextPiece(Script* sc, char* buf)
+{
+    constexpr size_t kMax = KMM_LINE_BUFFER - 1;
+    size_t len = 0;
+    bool failed = false;
+    while (len < kMax && (sc->at < sc->end || refill(sc, &failed))) {
+        const char* from = sc->block + sc->at;
+        const size_t avail = std::min(sc->end - sc->at, kMax - len);
+        const void* feed = std::memchr(from, '\n', avail);
+        const size_t take = feed ? static_cast<size_t>(static_cast<const char*>(feed) - from) + 1 : avail;
+        std::memcpy(buf + len, from, take);
+        len += take;
+        sc->at += take;
+        if (feed)
+            break;
+    }
+    buf[len] = '\0';
+    return !failed;
+}
+
+// Runs every line of the open script; KMM_RunFile's result.
+int32_t runLines(const char* fname, Script* sc, KelMM* kmm, const KelObserver* obs)
 {
     char buf[KMM_LINE_BUFFER] = {};
     int32_t line = 0;
     for (;;) {
-        buf[0] = '\0';
         // A read that fails short of the end (a directory, an I/O error)
         // ends the file; retrying would loop for ever.
-        if (!std::fgets(buf, KMM_LINE_BUFFER, fp) && std::ferror(fp))
+        if (!nextPiece(sc, buf))
             return -1;
         ErrMessage_t error = ERR_NONE;
         if (std::strlen(buf) >= 2) {
@@ -339,7 +397,7 @@ int32_t runLines(const char* fname, std::FILE* fp, KelMM* kmm, const KelObserver
         }
         if (error == ERR_PARSEEND)
             return -1;
-        if (std::feof(fp))
+        if (sc->eof)
             return 0;
     }
 }
@@ -386,8 +444,8 @@ int32_t KMM_ParseFile(const char* fname, KelMM* kmm)
 
 int32_t KMM_RunFile(const char* fname, KelMM* kmm, const KelObserver* obs)
 {
-    std::FILE* fp = fname ? std::fopen(fname, "r") : nullptr;
-    if (!fp)
+    const int fd = fname ? open(fname, O_RDONLY) : -1;
+    if (fd < 0)
         return -1;
     // Text bound for a plain stream is gathered in a block on the stack and
     // written a block at a time. Not with an observer: it is told of a line
@@ -398,8 +456,13 @@ int32_t KMM_RunFile(const char* fname, KelMM* kmm, const KelObserver* obs)
     KelOut gathered = {dest ? dest->fp : stdout, block, 0, sizeof block, 0};
     if (gather)
         kmm->out = &gathered;
-    const int32_t result = runLines(fname, fp, kmm, obs);
-    std::fclose(fp);
+    Script script;
+    script.fd = fd;
+    script.at = 0;
+    script.end = 0;
+    script.eof = false;
+    const int32_t result = runLines(fname, &script, kmm, obs);
+    close(fd);
     if (gather) {
         KO_Flush(&gathered);
         kmm->out = dest;
