@@ -104,23 +104,29 @@ void labelNext(Label* lb)
 }
 
 // A line's echo as it is made: the line's label, then its tokens, each
-// after one blank. Written in one piece
-// unless a line of more than 160 characters fills text first.
+// after one blank. Written in one piece unless a line of more than 160
+// characters fills text first.
 struct Echo {
     KelOut* out; // nullptr: standard output
     char text[256];
     size_t len;
 };
 
-void echoToken(Echo* e, const char* tok, int32_t len)
+// Adds a blank and the n bytes of s, one token or several that stand one
+// blank apart in the line.
+void echoRun(Echo* e, const char* s, size_t n)
 {
-    const auto n = static_cast<size_t>(len);
     if (sizeof e->text - e->len < n + 1) {
         KO_Write(e->out, e->text, e->len);
         e->len = 0;
+        if (sizeof e->text < n + 1) {
+            KO_Write(e->out, " ", 1);
+            KO_Write(e->out, s, n);
+            return;
+        }
     }
     e->text[e->len++] = ' ';
-    std::memcpy(e->text + e->len, tok, n);
+    std::memcpy(e->text + e->len, s, n);
     e->len += n;
 }
 
@@ -132,18 +138,31 @@ void cutAndEcho(const char* strIn, KelOut* out, const Label& label, Line* ln)
     echo.out = out;
     echo.len = 0;
     ln->n = 0;
+    // Tokens one blank apart are echoed as the line has them, in one copy:
+    // a copy per token cost more than cutting them.
+    const char* run = nullptr;
+    const char* runEnd = nullptr;
     const char* tok = nullptr;
     for (int32_t len = KP_NextToken(strIn, &tok); len > 0; len = KP_NextToken(tok + len, &tok)) {
         if (ln->n == 0) {
             std::memcpy(echo.text, label.text, sizeof label.text);
             echo.len = label.len;
         }
-        echoToken(&echo, tok, len);
+        if (run && tok == runEnd + 1 && *runEnd == ' ') {
+            runEnd = tok + len;
+        } else {
+            if (run)
+                echoRun(&echo, run, static_cast<size_t>(runEnd - run));
+            run = tok;
+            runEnd = tok + len;
+        }
         if (ln->n < kGrammarTokens)
             ln->tok[ln->n] = Token{tok, len};
         if (ln->n < INT32_MAX) // GCOVR_EXCL_BR_LINE: 2^31 tokens do not fit in memory
             ln->n++;
     }
+    if (run)
+        echoRun(&echo, run, static_cast<size_t>(runEnd - run));
     if (ln->n == 0)
         return;
     if (echo.len == sizeof echo.text) {
@@ -421,7 +440,8 @@ int32_t runLines(const char* fname, Script* sc, KelMM* kmm, const KelObserver* o
         if (!nextPiece(sc, buf))
             return -1;
         ErrMessage_t error = ERR_NONE;
-        if (std::strlen(buf) >= 2) {
+        // strlen(buf) >= 2: a piece may hold NULs.
+        if (buf[0] != '\0' && buf[1] != '\0') {
             if (line < INT32_MAX) { // GCOVR_EXCL_BR_LINE: 2^31 lines take hours to run
                 line++;
                 labelNext(&label);

@@ -199,6 +199,13 @@ TEST(HotPath, EchoOfLongLinesMatchesTheTokenList)
             return s;
         }(),
         "P0 PrintProcessTable " + std::string(300, 'q') + " // " + std::string(200, 'c'),
+        // 900 characters of tokens one blank apart: one run longer than the echo's buffer.
+        [] {
+            std::string s;
+            for (int i = 0; i < 300; i++)
+                s += "ab ";
+            return s;
+        }(),
     };
     for (const std::string& line : lines) {
         std::string expected = "  12";
