@@ -6,7 +6,6 @@
 #include "KelOut.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -50,32 +49,6 @@ size_t decimalDigits(uint32_t v)
     if (v < 10000000)
         return v < 100000 ? 5 : v < 1000000 ? 6 : 7;
     return v < 100000000 ? 8 : v < 1000000000 ? 9 : 10;
-}
-
-// Every number below 1000 right-aligned in four columns, " htu".
-constexpr std::array<std::array<char, 4>, 1000> kSmall = [] {
-    std::array<std::array<char, 4>, 1000> table{};
-    for (uint32_t v = 0; v < 1000; v++) {
-        table[v] = {' ', v >= 100 ? static_cast<char>('0' + v / 100) : ' ',
-                    v >= 10 ? static_cast<char>('0' + v / 10 % 10) : ' ',
-                    static_cast<char>('0' + v % 10)};
-    }
-    return table;
-}();
-
-// KO_IntText for v below 1000 and a width of at most 4: the addresses,
-// sizes and ids of the reports, the most numbers printed, taken from a
-// table without a division or a branch.
-size_t smallText(char* text, uint32_t v, size_t width)
-{
-    const size_t digits = 1 + static_cast<size_t>(v >= 10) + static_cast<size_t>(v >= 100);
-    const size_t n = std::max(digits, width);
-    char cols[8];
-    std::memcpy(cols, kSmall[v].data(), 4);
-    std::memset(cols + 4, ' ', 4);
-    // Always four bytes, from where the last n of the four columns start.
-    std::memcpy(text, cols + 4 - n, 4);
-    return n;
 }
 
 } // namespace
@@ -123,10 +96,8 @@ void KO_Flush(KelOut* out)
     out->len = 0;
 }
 
-size_t KO_IntText(char* text, int32_t value, int32_t width)
+size_t ko_IntTextWide(char* text, int32_t value, int32_t width)
 {
-    if (value >= 0 && value < 1000 && width >= 0 && width <= 4)
-        return smallText(text, static_cast<uint32_t>(value), static_cast<size_t>(width));
     // Unsigned, so that the magnitude of INT32_MIN fits.
     uint32_t mag = value < 0 ? 0U - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
     const size_t digits = decimalDigits(mag);
