@@ -82,6 +82,22 @@ void ko_WriteOther(KelOut* out, const char* s, size_t n)
     out->len += n;
 }
 
+char* KO_Room(KelOut* out, size_t n)
+{
+    if (!out || (out->fp && out->cap < n))
+        return nullptr;
+    if (out->fp) {
+        if (out->cap - out->len < n)
+            KO_Flush(out);
+        return out->buf + out->len;
+    }
+    if (!reserve(out, n)) {
+        out->failed = 1;
+        return nullptr;
+    }
+    return out->buf + out->len;
+}
+
 void KO_Puts(KelOut* out, const char* s)
 {
     KO_Write(out, s, std::strlen(s));

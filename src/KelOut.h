@@ -48,6 +48,20 @@ inline void KO_Write(KelOut* out, const char* s, size_t n)
 // Writes the NUL-terminated text s.
 void KO_Puts(KelOut* out, const char* s);
 
+// Where up to n bytes may be written in place, saving a copy: the free end
+// of a gathering stream's block (written out first if too full) or of a
+// memory KelOut (grown), or nullptr when out writes straight to a stream,
+// n does not fit, or memory ran out; the caller then writes with KO_Write.
+// KO_Commit keeps what was written there.
+char* KO_Room(KelOut* out, size_t n);
+
+// Keeps the first k bytes written at KO_Room(out, n), k <= n, with no other
+// write in between.
+inline void KO_Commit(KelOut* out, size_t k)
+{
+    out->len += k;
+}
+
 // Writes value in decimal, right-aligned in at least width columns ("%*d").
 void KO_Int(KelOut* out, int32_t value, int32_t width);
 

@@ -104,26 +104,48 @@ void labelNext(Label* lb)
 }
 
 // A line's echo as it is made: the line's label, then its tokens, each
-// after one blank. Written in one piece unless a line of more than 160
-// characters fills text first.
+// after one blank. Made in place in the output where it has room (KO_Room),
+// else in own; written in one piece unless a line of more than 160
+// characters fills it first.
+constexpr size_t kEchoText = 256;
+
 struct Echo {
     KelOut* out; // nullptr: standard output
-    char text[256];
+    char* text;  // kEchoText bytes: in the output, or own
     size_t len;
+    char own[kEchoText];
 };
+
+void echoBegin(Echo* e)
+{
+    e->text = KO_Room(e->out, kEchoText);
+    if (!e->text)
+        e->text = e->own;
+    e->len = 0;
+}
+
+// Writes out what the echo holds.
+void echoEnd(Echo* e)
+{
+    if (e->text == e->own)
+        KO_Write(e->out, e->own, e->len);
+    else
+        KO_Commit(e->out, e->len);
+}
 
 // Adds a blank and the n bytes of s, one token or several that stand one
 // blank apart in the line.
 void echoRun(Echo* e, const char* s, size_t n)
 {
-    if (sizeof e->text - e->len < n + 1) {
-        KO_Write(e->out, e->text, e->len);
-        e->len = 0;
-        if (sizeof e->text < n + 1) {
+    if (kEchoText - e->len < n + 1) {
+        echoEnd(e);
+        if (kEchoText < n + 1) {
             KO_Write(e->out, " ", 1);
             KO_Write(e->out, s, n);
+            echoBegin(e);
             return;
         }
+        echoBegin(e);
     }
     e->text[e->len++] = ' ';
     std::memcpy(e->text + e->len, s, n);
@@ -136,7 +158,6 @@ void cutAndEcho(const char* strIn, KelOut* out, const Label& label, Line* ln)
 {
     Echo echo;
     echo.out = out;
-    echo.len = 0;
     ln->n = 0;
     // Tokens one blank apart are echoed as the line has them, in one copy:
     // a copy per token cost more than cutting them.
@@ -145,6 +166,7 @@ void cutAndEcho(const char* strIn, KelOut* out, const Label& label, Line* ln)
     const char* tok = nullptr;
     for (int32_t len = KP_NextToken(strIn, &tok); len > 0; len = KP_NextToken(tok + len, &tok)) {
         if (ln->n == 0) {
+            echoBegin(&echo);
             std::memcpy(echo.text, label.text, sizeof label.text);
             echo.len = label.len;
         }
@@ -165,12 +187,12 @@ void cutAndEcho(const char* strIn, KelOut* out, const Label& label, Line* ln)
         echoRun(&echo, run, static_cast<size_t>(runEnd - run));
     if (ln->n == 0)
         return;
-    if (echo.len == sizeof echo.text) {
-        KO_Write(out, echo.text, echo.len);
-        echo.len = 0;
+    if (echo.len == kEchoText) {
+        echoEnd(&echo);
+        echoBegin(&echo);
     }
     echo.text[echo.len++] = '\n';
-    KO_Write(out, echo.text, echo.len);
+    echoEnd(&echo);
 }
 
 // The grammar reads tokens where they stand, by what the patterns of

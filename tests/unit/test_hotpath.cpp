@@ -91,6 +91,42 @@ TEST(HotPath, GatheringStreamKeepsOrderAcrossItsBlock)
     std::fclose(readOnly);
 }
 
+// Text made in place with KO_Room and KO_Commit lands as KO_Write would put
+// it, in order with other writes: in a gathering stream's block (written
+// out first when too full), in memory (grown); a stream without a block,
+// standard output and a piece larger than the block get no room.
+TEST(HotPath, RoomInPlaceKeepsOrderWithWrites)
+{
+    auto inPlace = [](KelOut* out, const std::string& text) {
+        char* at = KO_Room(out, text.size());
+        if (!at)
+            return false;
+        std::copy(text.begin(), text.end(), at);
+        KO_Commit(out, text.size());
+        return true;
+    };
+    std::FILE* fp = std::tmpfile();
+    ASSERT_NE(fp, nullptr);
+    char block[8];
+    KelOut gathering = {fp, block, 0, sizeof block, 0};
+    KelOut memory = {};
+    for (KelOut* out : {&gathering, &memory}) {
+        KO_Write(out, "ab", 2);
+        EXPECT_TRUE(inPlace(out, "cdefg"));
+        EXPECT_TRUE(inPlace(out, "hijkl")); // the block is written out first
+        KO_Write(out, "m", 1);
+        EXPECT_EQ(inPlace(out, "0123456789"), out == &memory);
+    }
+    KO_Flush(&gathering);
+    EXPECT_EQ(fileText(fp), "abcdefghijklm");
+    EXPECT_EQ(std::string(memory.buf, memory.len), "abcdefghijklm0123456789");
+    KO_Free(&memory);
+    KelOut stream = {fp, nullptr, 0, 0, 0};
+    EXPECT_EQ(KO_Room(&stream, 1), nullptr);
+    EXPECT_EQ(KO_Room(nullptr, 1), nullptr);
+    std::fclose(fp);
+}
+
 // A run writes the same bytes whether its manager's text goes to standard
 // output, to a stream of its own, or to memory; a stream's failure reaches
 // the manager's KelOut.
