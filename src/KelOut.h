@@ -74,13 +74,19 @@ constexpr size_t KO_INT_TEXT = 32;
 // KO_IntText for the numbers not below: the general case.
 size_t ko_IntTextWide(char* text, int32_t value, int32_t width);
 
-// Every number below 1000 right-aligned in four columns, " htu".
-inline constexpr std::array<std::array<char, 4>, 1000> ko_Small = [] {
-    std::array<std::array<char, 4>, 1000> table{};
+// Every number below 1000 right-aligned in four columns, " htu", and four
+// blanks that a shorter text reads past its end.
+inline constexpr std::array<std::array<char, 8>, 1000> ko_Small = [] {
+    std::array<std::array<char, 8>, 1000> table{};
     for (uint32_t v = 0; v < 1000; v++) {
-        table[v] = {' ', v >= 100 ? static_cast<char>('0' + v / 100) : ' ',
+        table[v] = {' ',
+                    v >= 100 ? static_cast<char>('0' + v / 100) : ' ',
                     v >= 10 ? static_cast<char>('0' + v / 10 % 10) : ' ',
-                    static_cast<char>('0' + v % 10)};
+                    static_cast<char>('0' + v % 10),
+                    ' ',
+                    ' ',
+                    ' ',
+                    ' '};
     }
     return table;
 }();
@@ -97,11 +103,10 @@ inline size_t KO_IntText(char* text, int32_t value, int32_t width)
     const auto v = static_cast<size_t>(value);
     const size_t digits = 1 + static_cast<size_t>(v >= 10) + static_cast<size_t>(v >= 100);
     const size_t n = std::max(digits, static_cast<size_t>(width));
-    char cols[8];
-    std::memcpy(cols, ko_Small[v].data(), 4);
-    std::memset(cols + 4, ' ', 4);
-    // Always four bytes, from where the last n of the four columns start.
-    std::memcpy(text, cols + 4 - n, 4);
+    // Always four bytes, from where the last n of the four columns start;
+    // straight from the table, as a copy assembled on the stack and read
+    // back at another offset stalled the load.
+    std::memcpy(text, ko_Small[v].data() + 4 - n, 4);
     return n;
 }
 
