@@ -82,7 +82,7 @@ void ko_WriteOther(KelOut* out, const char* s, size_t n)
     out->len += n;
 }
 
-char* KO_Room(KelOut* out, size_t n)
+char* ko_RoomOther(KelOut* out, size_t n)
 {
     if (!out || (out->fp && out->cap < n))
         return nullptr;

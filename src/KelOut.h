@@ -48,12 +48,21 @@ inline void KO_Write(KelOut* out, const char* s, size_t n)
 // Writes the NUL-terminated text s.
 void KO_Puts(KelOut* out, const char* s);
 
+// KO_Room for what the inline case does not handle.
+char* ko_RoomOther(KelOut* out, size_t n);
+
 // Where up to n bytes may be written in place, saving a copy: the free end
 // of a gathering stream's block (written out first if too full) or of a
 // memory KelOut (grown), or nullptr when out writes straight to a stream,
 // n does not fit, or memory ran out; the caller then writes with KO_Write.
-// KO_Commit keeps what was written there.
-char* KO_Room(KelOut* out, size_t n);
+// KO_Commit keeps what was written there. Inline for the common case, room
+// left in a gathering stream's block.
+inline char* KO_Room(KelOut* out, size_t n)
+{
+    if (out && out->fp && out->cap > 0 && out->cap - out->len >= n)
+        return out->buf + out->len;
+    return ko_RoomOther(out, n);
+}
 
 // Keeps the first k bytes written at KO_Room(out, n), k <= n, with no other
 // write in between.
