@@ -28,16 +28,17 @@ struct KelOut {
     int32_t failed; // nonzero once a write failed or memory ran out; text is lost from then
 };
 
-// KO_Write for what does not fit in a gathering stream's block, and for
-// every other output.
+// KO_Write for what does not fit in the room a block or kept text has left,
+// and for a plain stream.
 void ko_WriteOther(KelOut* out, const char* s, size_t n);
 
 // Writes n bytes of s to out; out nullptr stands for standard output.
-// Inline for the common case, text that fits in the block of a gathering
-// stream: a call per piece cost more than the copy.
+// Inline for the common case, text that fits in the room left in a
+// gathering stream's block or in kept text (a plain stream has cap 0): a
+// call per piece cost more than the copy.
 inline void KO_Write(KelOut* out, const char* s, size_t n)
 {
-    if (out && out->fp && out->cap - out->len >= n && n > 0) {
+    if (out && out->cap - out->len >= n && n > 0) {
         std::memcpy(out->buf + out->len, s, n);
         out->len += n;
         return;
@@ -56,10 +57,10 @@ char* ko_RoomOther(KelOut* out, size_t n);
 // memory KelOut (grown), or nullptr when out writes straight to a stream,
 // n does not fit, or memory ran out; the caller then writes with KO_Write.
 // KO_Commit keeps what was written there. Inline for the common case, room
-// left in a gathering stream's block.
+// left in a gathering stream's block or in kept text.
 inline char* KO_Room(KelOut* out, size_t n)
 {
-    if (out && out->fp && out->cap > 0 && out->cap - out->len >= n)
+    if (out && out->cap > 0 && out->cap - out->len >= n)
         return out->buf + out->len;
     return ko_RoomOther(out, n);
 }
