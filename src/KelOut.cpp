@@ -22,11 +22,11 @@ constexpr char kPairs[] =
     "7475767778798081828384858687888990919293949596979899";
 static_assert(sizeof kPairs == 201, "a hundred pairs and the NUL");
 
-// Makes room for n more bytes in the kept text; false when memory ran out.
+// Grows the kept text so that n more bytes fit, for the callers that found
+// they do not (KO_Write and KO_Room take the room there is inline); false
+// when memory ran out.
 bool reserve(KelOut* out, size_t n)
 {
-    if (out->cap - out->len >= n)
-        return true;
     size_t cap = out->cap ? out->cap : 4096;
     while (cap - out->len < n)
         cap *= 2;
