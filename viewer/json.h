@@ -52,8 +52,12 @@ class JsonLinesSink : public Sink {
     void end(uint64_t steps, const MemState& last) override;
 
   private:
+    void putLine();
+    void sendFull();
     BlockWriter* out_;
     JsonStateText kept_;
+    RoomBuffer buf_;   // lines gathered for the next write
+    std::string line_; // an event other than a step, as it is written
 };
 
 } // namespace kv

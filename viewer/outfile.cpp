@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace kv {
@@ -20,10 +21,6 @@ namespace {
 
 // Output goes out in large writes; the sinks already batch their text.
 constexpr size_t kStreamBuffer = 1 << 16;
-
-// Bytes the sinks gather before a write. Writes of 256 KiB cost the kernel
-// markedly less per byte than writes of 64 KiB (measured on a 700 MB trace).
-constexpr size_t kBlock = 1 << 18;
 
 // Longest file name a folder entry takes.
 constexpr size_t kNameMax = NAME_MAX;
@@ -102,16 +99,38 @@ std::string tempTemplate(const std::string& path)
 
 } // namespace
 
+void RoomBuffer::grow(size_t n)
+{
+    // Doubling: a buffer filled to a block and emptied again stops growing.
+    const size_t cap = std::max(size_ + n, 2 * cap_);
+    std::unique_ptr<char[]> bigger(new char[cap]);
+    if (size_ > 0)
+        std::memcpy(bigger.get(), data_.get(), size_);
+    data_ = std::move(bigger);
+    cap_ = cap;
+}
+
+void BlockWriter::send(std::string_view s)
+{
+    if (error_ != 0 || s.empty())
+        return;
+    errno = 0;
+    if (!fp_ || std::fwrite(s.data(), 1, s.size(), fp_) != s.size())
+        error_ = errno ? errno : EIO;
+}
+
 void BlockWriter::flush(bool always)
 {
-    if (buf_.size() < kBlock && !always)
+    if (buf_.size() < kWriteBlock && !always)
         return;
-    if (error_ == 0 && !buf_.empty()) {
-        errno = 0;
-        if (!fp_ || std::fwrite(buf_.data(), 1, buf_.size(), fp_) != buf_.size())
-            error_ = errno ? errno : EIO;
-    }
+    send(buf_);
     buf_.clear();
+}
+
+void BlockWriter::writeThrough(std::string_view s)
+{
+    flush(true);
+    send(s);
 }
 
 OutFile::~OutFile()
