@@ -6,9 +6,9 @@
 #include "explain.h"
 
 #include <algorithm>
-#include <charconv>
 #include <string_view>
 
+#include "decimal.h"
 #include "kelparse.h"
 #include "placement.h"
 
@@ -19,9 +19,8 @@ namespace {
 // Appends v in decimal.
 void num(std::string* out, int64_t v)
 {
-    char text[24];
-    auto res = std::to_chars(text, text + sizeof text, v);
-    out->append(text, static_cast<size_t>(res.ptr - text));
+    char text[kDecimalRoom];
+    out->append(text, static_cast<size_t>(kv_WriteDecimal(text, v) - text));
 }
 
 void proc(std::string* out, int32_t id)

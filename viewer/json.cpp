@@ -5,8 +5,9 @@
 #include "json.h"
 
 #include <cassert>
-#include <charconv>
 #include <cstring>
+
+#include "decimal.h"
 
 namespace kv {
 
@@ -29,56 +30,11 @@ char* put(char* w, std::string_view s)
 }
 
 // Room for a number: the 19 digits of an int64_t and a sign.
-constexpr size_t kNumberRoom = 20;
+constexpr size_t kNumberRoom = kDecimalRoom;
 
-// "00" to "99", each number's two digits.
-struct DigitPairs {
-    char text[200] = {};
-    constexpr DigitPairs()
-    {
-        for (int i = 0; i < 100; i++) {
-            text[2 * i] = static_cast<char>('0' + i / 10);
-            text[2 * i + 1] = static_cast<char>('0' + i % 10);
-        }
-    }
-};
-constexpr DigitPairs kPairs;
-
-// Writes the two digits of v (below 100) at w.
-char* pair(char* w, uint32_t v)
-{
-    std::memcpy(w, kPairs.text + 2 * v, 2);
-    return w + 2;
-}
-
-// Writes u (below 10^4) in decimal.
-char* smallNumber(char* w, uint32_t u)
-{
-    if (u < 10) {
-        *w = static_cast<char>('0' + u);
-        return w + 1;
-    }
-    if (u < 100)
-        return pair(w, u);
-    if (u < 1000) {
-        *w = static_cast<char>('0' + u / 100);
-        return pair(w + 1, u % 100);
-    }
-    return pair(pair(w, u / 100), u % 100);
-}
-
-// Writes v in decimal. Nearly every number of a trace is a cell address, a
-// count or a line number below 10^8: those are written two digits at a
-// time, with no loop, the rest by to_chars.
 char* number(char* w, int64_t v)
 {
-    if (v < 0 || v >= 100000000)
-        return std::to_chars(w, w + kNumberRoom, v).ptr;
-    const auto u = static_cast<uint32_t>(v);
-    if (u < 10000)
-        return smallNumber(w, u);
-    const uint32_t low = u % 10000;
-    return pair(pair(smallNumber(w, u / 10000), low / 100), low % 100);
+    return kv_WriteDecimal(w, v);
 }
 
 // The longest escape of one byte: \udcXX.
