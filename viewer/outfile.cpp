@@ -19,8 +19,13 @@ namespace kv {
 
 namespace {
 
-// Output goes out in large writes; the sinks already batch their text.
-constexpr size_t kStreamBuffer = 1 << 16;
+// The sinks gather their text in blocks: the stream takes each block in
+// one write(2), with no copy into a stdio buffer first (through a buffer,
+// a block costs a copy of the buffer's size and two writes).
+void unbuffered(std::FILE* fp)
+{
+    std::setvbuf(fp, nullptr, _IONBF, 0);
+}
 
 // Longest file name a folder entry takes.
 constexpr size_t kNameMax = NAME_MAX;
@@ -155,7 +160,7 @@ bool OutFile::open(const std::string& path, std::string* error)
     path_ = path;
     if (path.empty()) {
         fp_ = stdout;
-        std::setvbuf(stdout, nullptr, _IOFBF, kStreamBuffer);
+        unbuffered(fp_);
         return true;
     }
     // A link is followed, so that its target is replaced and the link stays.
@@ -172,9 +177,12 @@ bool OutFile::open(const std::string& path, std::string* error)
     const bool exists = stat(path_.c_str(), &st) == 0;
     if ((exists && !S_ISREG(st.st_mode)) || unresolved) {
         fp_ = std::fopen(path_.c_str(), "wb");
-        if (!fp_)
+        if (!fp_) {
             *error = failure(path, errno);
-        return fp_ != nullptr;
+            return false;
+        }
+        unbuffered(fp_);
+        return true;
     }
     std::string tmpl = tempTemplate(path_);
     std::vector<char> name(tmpl.begin(), tmpl.end());
@@ -194,6 +202,7 @@ bool OutFile::open(const std::string& path, std::string* error)
         discard();
         return false;
     }
+    unbuffered(fp_);
     return true;
 }
 
