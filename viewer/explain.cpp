@@ -1,11 +1,13 @@
 // The explanations of a step. Each kind of line has its own short function;
 // the sentences name cells as inclusive ranges ("100-106", or "7" for one).
-// Every function appends to the step's text, whose room is kept from step
-// to step: most lines explained cost no allocation.
+// Every function adds to the step's text, whose room is kept from step to
+// step: most lines explained cost no allocation.
 
 #include "explain.h"
 
 #include <algorithm>
+#include <cassert>
+#include <cstring>
 #include <string_view>
 
 #include "decimal.h"
@@ -326,58 +328,97 @@ void terminated(const ExplainInput& in, std::string* out)
     out->push_back('.');
 }
 
-// Appends the data segments of segs, those after the first with cells, as
+// A failed store is the commonest line explained: its sentence is written
+// through a pointer into room made once, rather than appended piece by
+// piece.
+
+// Writes a string literal at w.
+template <size_t N> char* put(char* w, const char (&text)[N])
+{
+    std::memcpy(w, text, N - 1);
+    return w + N - 1;
+}
+
+// Room for a range: two numbers and the dash.
+constexpr size_t kRangeRoom = 2 * kDecimalRoom + 1;
+
+char* putRange(char* w, const Area& a)
+{
+    w = kv_WriteDecimal(w, a.pos);
+    if (a.len == 1)
+        return w;
+    *w++ = '-';
+    return kv_WriteDecimal(w, a.end() - 1);
+}
+
+// Writes the data segments of segs, those after the first with cells, as
 // "a", "a and b", "a, b and c"; data is how many there are.
-void dataSegments(const std::vector<Area>& segs, size_t data, std::string* out)
+char* dataSegments(char* w, const std::vector<Area>& segs, size_t data)
 {
     size_t listed = 0;
     for (size_t k = 1; k < segs.size(); k++) {
         if (segs[k].len <= 0)
             continue;
         if (listed > 0)
-            out->append(listed + 1 == data ? " and " : ", ");
-        range(out, segs[k]);
+            w = listed + 1 == data ? put(w, " and ") : put(w, ", ");
+        w = putRange(w, segs[k]);
         listed++;
     }
+    return w;
 }
 
-// Appends why a store failed.
-void storeFailed(const ExplainInput& in, std::string* out)
+// Why a store to an address outside the process's data segments failed.
+char* badAddress(char* w, const KelCommand& c, const std::vector<Area>& segs)
 {
-    const KelCommand& c = *in.command;
-    if (in.error == ERR_NOPROCESS) {
-        out->append("There is no process P");
-        num(out, c.process);
-        out->append(" to store into.");
-        return;
-    }
-    if (in.error != ERR_INVALIDADDRESS || !in.before->live[c.process])
-        return;
-    const std::vector<Area>& segs = in.before->segs[c.process];
-    out->append("Cell ");
-    num(out, c.addr);
+    w = put(w, "Cell ");
+    w = kv_WriteDecimal(w, c.addr);
     if (!segs.empty() && segs[0].len > 0 && c.addr >= segs[0].pos && c.addr < segs[0].end()) {
-        out->append(" lies in P");
-        num(out, c.process);
-        out->append("'s instruction segment ");
-        range(out, segs[0]);
-        out->append(", which takes no stores.");
-        return;
+        w = put(w, " lies in P");
+        w = kv_WriteDecimal(w, c.process);
+        w = put(w, "'s instruction segment ");
+        w = putRange(w, segs[0]);
+        return put(w, ", which takes no stores.");
     }
     size_t data = 0; // data segments with cells
     for (size_t k = 1; k < segs.size(); k++)
         data += segs[k].len > 0 ? 1 : 0;
     if (data == 0) {
-        out->append(" is outside P");
-        num(out, c.process);
-        out->append(", which has no segment that takes stores (only those after the first do).");
+        w = put(w, " is outside P");
+        w = kv_WriteDecimal(w, c.process);
+        return put(w, ", which has no segment that takes stores (only those after the first do).");
+    }
+    w = put(w, " lies outside P");
+    w = kv_WriteDecimal(w, c.process);
+    w = put(w, "'s data segments (");
+    w = dataSegments(w, segs, data);
+    return put(w, "), the only cells that take stores.");
+}
+
+// Writes why a store failed.
+void storeFailed(const ExplainInput& in, std::string* out)
+{
+    const KelCommand& c = *in.command;
+    if (in.error == ERR_NOPROCESS) {
+        // Room for the sentence and its number.
+        out->resize(sizeof "There is no process P to store into." + kDecimalRoom);
+        char* w = put(&(*out)[0], "There is no process P");
+        w = kv_WriteDecimal(w, c.process);
+        w = put(w, " to store into.");
+        assert(w <= out->data() + out->size());
+        out->resize(static_cast<size_t>(w - out->data()));
         return;
     }
-    out->append(" lies outside P");
-    num(out, c.process);
-    out->append("'s data segments (");
-    dataSegments(segs, data, out);
-    out->append("), the only cells that take stores.");
+    if (in.error != ERR_INVALIDADDRESS || !in.before->live[c.process])
+        return;
+    const std::vector<Area>& segs = in.before->segs[c.process];
+    // Room for the longest sentence, its two numbers and a range with
+    // its separator for each segment.
+    out->resize(sizeof "Cell  is outside P, which has no segment that takes stores (only those "
+                       "after the first do)." +
+                2 * kDecimalRoom + segs.size() * (kRangeRoom + sizeof " and "));
+    char* w = badAddress(&(*out)[0], c, segs);
+    assert(w <= out->data() + out->size());
+    out->resize(static_cast<size_t>(w - out->data()));
 }
 
 void otherError(const ExplainInput& in, std::string* out)
