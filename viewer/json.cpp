@@ -105,11 +105,9 @@ struct EscapeTable {
     {
         for (int c = 0; c < 0x20; c++)
             second[c] = 'u';
-        second['\n'] = 'n';
-        second['\t'] = 't';
-        second['\r'] = 'r';
-        second['"'] = '"';
-        second['\\'] = '\\';
+        const char pairs[][2] = {{'\n', 'n'}, {'\t', 't'}, {'\r', 'r'}, {'"', '"'}, {'\\', '\\'}};
+        for (const auto& p : pairs)
+            second[static_cast<unsigned char>(p[0])] = p[1];
     }
 };
 constexpr EscapeTable kEscape;
