@@ -334,12 +334,28 @@ char* areas(char* w, const std::vector<Area>& list)
     return w;
 }
 
+// Room for one process: {"id":N,"segments":[...]}.
+size_t processRoom(const std::vector<Area>& segs)
+{
+    return sizeof "{\"id\":,\"segments\":}" + kNumberRoom + areasRoom(segs);
+}
+
+char* process(char* w, int32_t id, const std::vector<Area>& segs)
+{
+    w = lit(w, "{\"id\":");
+    w = number(w, id);
+    w = lit(w, ",\"segments\":");
+    w = areas(w, segs);
+    *w++ = '}';
+    return w;
+}
+
 size_t processesRoom(const MemState& st)
 {
     size_t room = 2;
     for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
         if (st.live[id])
-            room += sizeof ",{\"id\":,\"segments\":}" + kNumberRoom + areasRoom(st.segs[id]);
+            room += 1 + processRoom(st.segs[id]);
     }
     return room;
 }
@@ -351,12 +367,10 @@ char* processes(char* w, const MemState& st)
     for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
         if (!st.live[id])
             continue;
-        w = first ? lit(w, "{\"id\":") : lit(w, ",{\"id\":");
+        if (!first)
+            *w++ = ',';
         first = false;
-        w = number(w, id);
-        w = lit(w, ",\"segments\":");
-        w = areas(w, st.segs[id]);
-        *w++ = '}';
+        w = process(w, id, st.segs[id]);
     }
     *w++ = ']';
     return w;
@@ -618,12 +632,58 @@ char* stepTail(char* w, const Step& s, bool html)
     return w;
 }
 
+// Brings the text of each live process of st up to date: a process is
+// written again only when its segments changed, as a load or a termination
+// changes one process and leaves the others as they were.
+void keepProcesses(const MemState& st, JsonStateText* kept)
+{
+    for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
+        std::string& text = kept->process[id];
+        if (!st.live[id] || (!text.empty() && kept->processSegs[id] == st.segs[id]))
+            continue;
+        kept->processSegs[id] = st.segs[id];
+        text.clear();
+        appendTo(&text, processRoom(st.segs[id]),
+                 [&](char* w) { return process(w, id, st.segs[id]); });
+    }
+}
+
+// The processes and free list, up to the opening of the cells, from the
+// kept text of each process.
+size_t keptStateRoom(const MemState& st, const JsonStateText& kept)
+{
+    size_t room = sizeof ",\"processes\":[],\"free\":,\"cells\":[" + areasRoom(st.free);
+    for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++)
+        room += st.live[id] ? 1 + kept.process[id].size() : 0;
+    return room;
+}
+
+char* keptState(char* w, const MemState& st, const JsonStateText& kept)
+{
+    w = lit(w, ",\"processes\":[");
+    bool first = true;
+    for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
+        if (!st.live[id])
+            continue;
+        if (!first)
+            *w++ = ',';
+        first = false;
+        w = put(w, kept.process[id]);
+    }
+    w = lit(w, "],\"free\":");
+    w = areas(w, st.free);
+    return lit(w, ",\"cells\":[");
+}
+
 // Brings the kept text up to date for step s.
 void keep(const Step& s, bool html, JsonStateText* kept)
 {
     if (!kept->valid || !s.stateKept) {
+        const MemState& st = *s.state;
+        keepProcesses(st, kept);
         kept->state.clear();
-        appendTo(&kept->state, stateRoom(*s.state), [&](char* w) { return stepState(w, *s.state); });
+        appendTo(&kept->state, keptStateRoom(st, *kept),
+                 [&](char* w) { return keptState(w, st, *kept); });
         kept->stats.clear();
         appendTo(&kept->stats, statsPartRoom(s.stats),
                  [&](char* w) { return stepStats(w, s.stats); });
