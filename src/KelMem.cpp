@@ -82,18 +82,48 @@ void put(KelMM* kmm, const char* text)
 }
 
 // One report line as it is made, written in one piece: a write per piece
-// cost more than the rest of a report. Every line a report makes fits in
-// 128 bytes; the rest leaves room for a number's whole KO_IntText block.
+// cost more than the rest of a report. Made in place in the output where it
+// has room (KO_Room), else in own. Every line a report makes fits in 128
+// bytes; the rest leaves room for a number's whole KO_IntText block.
+constexpr size_t kReportLine = 128 + KO_INT_TEXT;
+
 struct ReportLine {
-    char text[128 + KO_INT_TEXT];
+    KelOut* out;
+    char* text; // kReportLine bytes: in the output, or own
     size_t len;
+    char own[kReportLine];
 };
+
+void rlBegin(ReportLine* rl, KelOut* out)
+{
+    rl->out = out;
+    rl->text = KO_Room(out, kReportLine);
+    if (!rl->text)
+        rl->text = rl->own;
+    rl->len = 0;
+}
+
+// Writes the line out.
+void rlEnd(ReportLine* rl)
+{
+    if (rl->text == rl->own)
+        KO_Write(rl->out, rl->own, rl->len);
+    else
+        KO_Commit(rl->out, rl->len);
+}
 
 void rlPut(ReportLine* rl, const char* s, size_t n)
 {
-    n = std::min(n, sizeof rl->text - rl->len);
-    std::memcpy(rl->text + rl->len, s, n);
-    rl->len += n;
+    // The common case apart, so that a literal's copy has a constant size
+    // and compiles to a move or two instead of a call.
+    const size_t room = kReportLine - rl->len;
+    if (n <= room) {
+        std::memcpy(rl->text + rl->len, s, n);
+        rl->len += n;
+        return;
+    }
+    std::memcpy(rl->text + rl->len, s, room); // GCOVR_EXCL_LINE: every report line fits
+    rl->len += room;                          // GCOVR_EXCL_LINE
 }
 
 void rlText(ReportLine* rl, const char* s)
@@ -104,7 +134,7 @@ void rlText(ReportLine* rl, const char* s)
 // value as KO_Int writes it.
 void rlInt(ReportLine* rl, int32_t value, int32_t width)
 {
-    if (sizeof rl->text - rl->len >= KO_INT_TEXT) // GCOVR_EXCL_BR_LINE: every report line fits
+    if (kReportLine - rl->len >= KO_INT_TEXT) // GCOVR_EXCL_BR_LINE: every report line fits
         rl->len += KO_IntText(rl->text + rl->len, value, width);
 }
 
@@ -430,7 +460,7 @@ void KMM_PrintMem(KelMM* kmm, int32_t addr)
     if (tag == DATA_ERROR)
         return;
     ReportLine rl;
-    rl.len = 0;
+    rlBegin(&rl, kmm->out);
     rlText(&rl, "|  ");
     rlInt(&rl, addr, 3);
     rlText(&rl, " ");
@@ -443,7 +473,11 @@ void KMM_PrintMem(KelMM* kmm, int32_t addr)
         const void* nul = std::memchr(cell.string.value, '\0', KMM_STRING_MAX);
         size_t len = nul ? static_cast<size_t>(static_cast<const char*>(nul) - cell.string.value)
                          : static_cast<size_t>(KMM_STRING_MAX);
-        rlPut(&rl, cell.string.value, len);
+        // The whole field copied, a constant size; only len bytes count.
+        static_assert(kReportLine >= 4 + KO_INT_TEXT + sizeof cell.string.value,
+                      "room for the field after the address");
+        std::memcpy(rl.text + rl.len, cell.string.value, sizeof cell.string.value);
+        rl.len += len;
         break;
     }
     default:
@@ -451,7 +485,7 @@ void KMM_PrintMem(KelMM* kmm, int32_t addr)
         break;
     }
     rlText(&rl, "\n");
-    KO_Write(kmm->out, rl.text, rl.len);
+    rlEnd(&rl);
 }
 
 ErrMessage_t KMM_PrintProcessTable(KelMM* kmm, int32_t process)
@@ -471,7 +505,7 @@ ErrMessage_t KMM_PrintProcessTable(KelMM* kmm, int32_t process)
         for (const SegList* s = head; s && shown < KMM_MAX_SEGMENTS; s = s->next)
             shown++;
         ReportLine rl;
-        rl.len = 0;
+        rlBegin(&rl, kmm->out);
         rlText(&rl, "|   P");
         rlInt(&rl, id, 1);
         rlText(&rl, "    ");
@@ -484,7 +518,7 @@ ErrMessage_t KMM_PrintProcessTable(KelMM* kmm, int32_t process)
             rlInt(&rl, s->seg.len, 4);
         }
         rlText(&rl, "\n");
-        KO_Write(kmm->out, rl.text, rl.len);
+        rlEnd(&rl);
     }
     put(kmm, kFrameLine);
     return ERR_NONE;

@@ -82,6 +82,22 @@ void ko_WriteOther(KelOut* out, const char* s, size_t n)
     out->len += n;
 }
 
+char* ko_RoomOther(KelOut* out, size_t n)
+{
+    if (!out || (out->fp && out->cap < n))
+        return nullptr;
+    if (out->fp) {
+        if (out->cap - out->len < n)
+            KO_Flush(out);
+        return out->buf + out->len;
+    }
+    if (!reserve(out, n)) {
+        out->failed = 1;
+        return nullptr;
+    }
+    return out->buf + out->len;
+}
+
 void KO_Puts(KelOut* out, const char* s)
 {
     KO_Write(out, s, std::strlen(s));
@@ -96,18 +112,19 @@ void KO_Flush(KelOut* out)
     out->len = 0;
 }
 
-size_t KO_IntText(char* text, int32_t value, int32_t width)
+size_t ko_IntTextWide(char* text, int32_t value, int32_t width)
 {
     // Unsigned, so that the magnitude of INT32_MIN fits.
     uint32_t mag = value < 0 ? 0U - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
     const size_t digits = decimalDigits(mag);
     const size_t len = digits + (value < 0 ? 1 : 0);
     size_t n = len;
-    if (width > 0 && static_cast<size_t>(width) > len)
+    if (width > 0 && static_cast<size_t>(width) > len) {
         n = std::min(static_cast<size_t>(width), KO_INT_TEXT);
-    // The whole block blank at once: a fixed size compiles to a wide store
-    // or two, where the exact padding would cost a library call.
-    std::memset(text, ' ', KO_INT_TEXT);
+        // The whole block blank at once: a fixed size compiles to a wide
+        // store or two, where the exact padding would cost a library call.
+        std::memset(text, ' ', KO_INT_TEXT);
+    }
     // Digits from the right, two per division, taken from "00" to "99".
     char* p = text + n;
     while (mag >= 100) {

@@ -13,6 +13,10 @@
 #include <cstring>
 #include <string>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "KelLoad.h"
 #include "KelMem_Internal.h"
 #include "kelparse.h"
@@ -52,6 +56,9 @@ constexpr int32_t kGrammarTokens = 4;
 // Bytes in which a run gathers text bound for a stream before writing it.
 constexpr size_t kGatherBlock = size_t{64} * 1024;
 
+// Bytes of the script read at a time.
+constexpr size_t kReadBlock = size_t{32} * 1024;
+
 // A token where it stands in the line.
 struct Token {
     const char* at;
@@ -64,53 +71,128 @@ struct Line {
     int32_t n;
 };
 
-// A line's echo as it is made: the line's number right-aligned in four
-// columns, then its tokens, each after one blank. Written in one piece
-// unless a line of more than 160 characters fills text first.
-struct Echo {
-    KelOut* out; // nullptr: standard output
-    char text[256];
+// A line's number as its echo begins it ("%4d"). The runner counts it up
+// in place rather than formatting each number anew, which cost as much as
+// the rest of the echo.
+struct Label {
+    char text[KO_INT_TEXT];
     size_t len;
 };
 
-void echoToken(Echo* e, const char* tok, int32_t len)
+Label labelOf(int32_t line)
 {
-    const auto n = static_cast<size_t>(len);
-    if (sizeof e->text - e->len < n + 1) {
-        KO_Write(e->out, e->text, e->len);
-        e->len = 0;
+    Label lb;
+    lb.len = KO_IntText(lb.text, line, 4);
+    return lb;
+}
+
+// Makes lb the label of the next line; lb holds a number from 0 up.
+void labelNext(Label* lb)
+{
+    char* p = lb->text + lb->len;
+    while (p > lb->text && p[-1] == '9')
+        *--p = '0';
+    if (p > lb->text) {
+        // A digit counts up; a blank of the padding becomes a new leading 1.
+        p[-1] = p[-1] == ' ' ? '1' : static_cast<char>(p[-1] + 1);
+        return;
+    }
+    // All nines and no padding left: one column more.
+    std::memmove(lb->text + 1, lb->text, lb->len);
+    lb->text[0] = '1';
+    lb->len++;
+}
+
+// A line's echo as it is made: the line's label, then its tokens, each
+// after one blank. Made in place in the output where it has room (KO_Room),
+// else in own; written in one piece unless a line of more than 160
+// characters fills it first.
+constexpr size_t kEchoText = 256;
+
+struct Echo {
+    KelOut* out; // nullptr: standard output
+    char* text;  // kEchoText bytes: in the output, or own
+    size_t len;
+    char own[kEchoText];
+};
+
+void echoBegin(Echo* e)
+{
+    e->text = KO_Room(e->out, kEchoText);
+    if (!e->text)
+        e->text = e->own;
+    e->len = 0;
+}
+
+// Writes out what the echo holds.
+void echoEnd(Echo* e)
+{
+    if (e->text == e->own)
+        KO_Write(e->out, e->own, e->len);
+    else
+        KO_Commit(e->out, e->len);
+}
+
+// Adds a blank and the n bytes of s, one token or several that stand one
+// blank apart in the line.
+void echoRun(Echo* e, const char* s, size_t n)
+{
+    if (kEchoText - e->len < n + 1) {
+        echoEnd(e);
+        if (kEchoText < n + 1) {
+            KO_Write(e->out, " ", 1);
+            KO_Write(e->out, s, n);
+            echoBegin(e);
+            return;
+        }
+        echoBegin(e);
     }
     e->text[e->len++] = ' ';
-    std::memcpy(e->text + e->len, tok, n);
+    std::memcpy(e->text + e->len, s, n);
     e->len += n;
 }
 
-// Cuts strIn into tokens, echoing them after the number `line` and keeping
-// the first ones in *ln. Nothing is echoed for a line without tokens.
-void cutAndEcho(const char* strIn, KelOut* out, int32_t line, Line* ln)
+// Cuts strIn into tokens, echoing them after the label and keeping the
+// first ones in *ln. Nothing is echoed for a line without tokens.
+void cutAndEcho(const char* strIn, KelOut* out, const Label& label, Line* ln)
 {
     Echo echo;
     echo.out = out;
-    echo.len = 0;
     ln->n = 0;
+    // Tokens one blank apart are echoed as the line has them, in one copy:
+    // a copy per token cost more than cutting them.
+    const char* run = nullptr;
+    const char* runEnd = nullptr;
     const char* tok = nullptr;
     for (int32_t len = KP_NextToken(strIn, &tok); len > 0; len = KP_NextToken(tok + len, &tok)) {
-        if (ln->n == 0)
-            echo.len = KO_IntText(echo.text, line, 4);
-        echoToken(&echo, tok, len);
+        if (ln->n == 0) {
+            echoBegin(&echo);
+            std::memcpy(echo.text, label.text, sizeof label.text);
+            echo.len = label.len;
+        }
+        if (run && tok == runEnd + 1 && *runEnd == ' ') {
+            runEnd = tok + len;
+        } else {
+            if (run)
+                echoRun(&echo, run, static_cast<size_t>(runEnd - run));
+            run = tok;
+            runEnd = tok + len;
+        }
         if (ln->n < kGrammarTokens)
             ln->tok[ln->n] = Token{tok, len};
         if (ln->n < INT32_MAX) // GCOVR_EXCL_BR_LINE: 2^31 tokens do not fit in memory
             ln->n++;
     }
+    if (run)
+        echoRun(&echo, run, static_cast<size_t>(runEnd - run));
     if (ln->n == 0)
         return;
-    if (echo.len == sizeof echo.text) {
-        KO_Write(out, echo.text, echo.len);
-        echo.len = 0;
+    if (echo.len == kEchoText) {
+        echoEnd(&echo);
+        echoBegin(&echo);
     }
     echo.text[echo.len++] = '\n';
-    KO_Write(out, echo.text, echo.len);
+    echoEnd(&echo);
 }
 
 // The grammar reads tokens where they stand, by what the patterns of
@@ -255,7 +337,7 @@ ErrMessage_t runCommand(KelCommand& cmd, KelMM* kmm)
 
 // KMM_ParseLine; *cmd receives the command, COMMAND_ERROR when the line did
 // not pass the grammar.
-ErrMessage_t parseLine(const char* strIn, KelMM* kmm, int32_t line, KelCommand* cmd)
+ErrMessage_t parseLine(const char* strIn, KelMM* kmm, const Label& label, KelCommand* cmd)
 {
     *cmd = KelCommand{};
     cmd->command = COMMAND_ERROR;
@@ -263,7 +345,7 @@ ErrMessage_t parseLine(const char* strIn, KelMM* kmm, int32_t line, KelCommand* 
     if (!strIn)
         return ERR_UNKNOWN;
     Line ln;
-    cutAndEcho(strIn, kmm ? kmm->out : nullptr, line, &ln);
+    cutAndEcho(strIn, kmm ? kmm->out : nullptr, label, &ln);
     if (ln.n == 0 || !kmm)
         return ERR_UNKNOWN;
     if (readHead(ln, cmd) && readArguments(ln, kmm, cmd))
@@ -316,30 +398,85 @@ void bannerResult(KelMM* kmm, const char* file, int32_t result, const KelObserve
         banner(kmm, "Couldn't parse", file, "-----------------\n", obs);
 }
 
-// Runs every line of the open script fp; KMM_RunFile's result.
-int32_t runLines(const char* fname, std::FILE* fp, KelMM* kmm, const KelObserver* obs)
+// A script being read: the file and a block of it not yet cut into pieces.
+struct Script {
+    int fd;
+    size_t at;  // next byte of block to hand out
+    size_t end; // bytes of block read; at <= end <= sizeof block
+    bool eof;   // a read found the end of the file; the block is empty then
+    char block[kReadBlock];
+};
+
+// Reads more of the script into its empty block; false at the end of the
+// file or on a read error (*failed set).
+bool refill(Script* sc, bool* failed)
+{
+    ssize_t got = 0;
+    do {
+        got = read(sc->fd, sc->block, sizeof sc->block);
+    } while (got < 0 && errno == EINTR);
+    sc->at = 0;
+    sc->end = got > 0 ? static_cast<size_t>(got) : 0;
+    if (got == 0)
+        sc->eof = true;
+    if (got < 0)
+        *failed = true;
+    return got > 0;
+}
+
+// Reads the next piece of the script into buf as fgets(buf,
+// KMM_LINE_BUFFER) would: through the next line feed, at most
+// KMM_LINE_BUFFER - 1 bytes, NUL-terminated; "" at the end of the file.
+// False when a read failed: the file ends there, the piece is lost.
+// A block of our own rather than stdio: fgets cost as much as running the
+// line.
+bool nextPiece(Script* sc, char* buf)
+{
+    constexpr size_t kMax = KMM_LINE_BUFFER - 1;
+    size_t len = 0;
+    bool failed = false;
+    while (len < kMax && (sc->at < sc->end || refill(sc, &failed))) {
+        const char* from = sc->block + sc->at;
+        const size_t avail = std::min(sc->end - sc->at, kMax - len);
+        const void* feed = std::memchr(from, '\n', avail);
+        const size_t take = feed ? static_cast<size_t>(static_cast<const char*>(feed) - from) + 1 : avail;
+        std::memcpy(buf + len, from, take);
+        len += take;
+        sc->at += take;
+        if (feed)
+            break;
+    }
+    buf[len] = '\0';
+    return !failed;
+}
+
+// Runs every line of the open script; KMM_RunFile's result.
+int32_t runLines(const char* fname, Script* sc, KelMM* kmm, const KelObserver* obs)
 {
     char buf[KMM_LINE_BUFFER] = {};
     int32_t line = 0;
+    Label label = labelOf(0);
     for (;;) {
-        buf[0] = '\0';
         // A read that fails short of the end (a directory, an I/O error)
         // ends the file; retrying would loop for ever.
-        if (!std::fgets(buf, KMM_LINE_BUFFER, fp) && std::ferror(fp))
+        if (!nextPiece(sc, buf))
             return -1;
         ErrMessage_t error = ERR_NONE;
-        if (std::strlen(buf) >= 2) {
-            if (line < INT32_MAX) // GCOVR_EXCL_BR_LINE: 2^31 lines take hours to run
+        // strlen(buf) >= 2: a piece may hold NULs.
+        if (buf[0] != '\0' && buf[1] != '\0') {
+            if (line < INT32_MAX) { // GCOVR_EXCL_BR_LINE: 2^31 lines take hours to run
                 line++;
+                labelNext(&label);
+            }
             KelCommand cmd;
-            error = parseLine(buf, kmm, line, &cmd);
+            error = parseLine(buf, kmm, label, &cmd);
             reportError(kmm ? kmm->out : nullptr, error);
             tell(obs, KelEvent{EVENT_LINE, fname, line, buf, error,
                                cmd.command == COMMAND_ERROR ? nullptr : &cmd});
         }
         if (error == ERR_PARSEEND)
             return -1;
-        if (std::feof(fp))
+        if (sc->eof)
             return 0;
     }
 }
@@ -376,7 +513,7 @@ int32_t ReadFromType(ArgType_e type, const char* str, void* buffer)
 ErrMessage_t KMM_ParseLine(const char* strIn, KelMM* kmm, int32_t line)
 {
     KelCommand cmd;
-    return parseLine(strIn, kmm, line, &cmd);
+    return parseLine(strIn, kmm, labelOf(line), &cmd);
 }
 
 int32_t KMM_ParseFile(const char* fname, KelMM* kmm)
@@ -386,8 +523,8 @@ int32_t KMM_ParseFile(const char* fname, KelMM* kmm)
 
 int32_t KMM_RunFile(const char* fname, KelMM* kmm, const KelObserver* obs)
 {
-    std::FILE* fp = fname ? std::fopen(fname, "r") : nullptr;
-    if (!fp)
+    const int fd = fname ? open(fname, O_RDONLY) : -1;
+    if (fd < 0)
         return -1;
     // Text bound for a plain stream is gathered in a block on the stack and
     // written a block at a time. Not with an observer: it is told of a line
@@ -398,8 +535,13 @@ int32_t KMM_RunFile(const char* fname, KelMM* kmm, const KelObserver* obs)
     KelOut gathered = {dest ? dest->fp : stdout, block, 0, sizeof block, 0};
     if (gather)
         kmm->out = &gathered;
-    const int32_t result = runLines(fname, fp, kmm, obs);
-    std::fclose(fp);
+    Script script;
+    script.fd = fd;
+    script.at = 0;
+    script.end = 0;
+    script.eof = false;
+    const int32_t result = runLines(fname, &script, kmm, obs);
+    close(fd);
     if (gather) {
         KO_Flush(&gathered);
         kmm->out = dest;

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,42 @@ TEST(HotPath, GatheringStreamKeepsOrderAcrossItsBlock)
     KO_Flush(&bad);
     EXPECT_EQ(bad.failed, 1);
     std::fclose(readOnly);
+}
+
+// Text made in place with KO_Room and KO_Commit lands as KO_Write would put
+// it, in order with other writes: in a gathering stream's block (written
+// out first when too full), in memory (grown); a stream without a block,
+// standard output and a piece larger than the block get no room.
+TEST(HotPath, RoomInPlaceKeepsOrderWithWrites)
+{
+    auto inPlace = [](KelOut* out, const std::string& text) {
+        char* at = KO_Room(out, text.size());
+        if (!at)
+            return false;
+        std::copy(text.begin(), text.end(), at);
+        KO_Commit(out, text.size());
+        return true;
+    };
+    std::FILE* fp = std::tmpfile();
+    ASSERT_NE(fp, nullptr);
+    char block[8];
+    KelOut gathering = {fp, block, 0, sizeof block, 0};
+    KelOut memory = {};
+    for (KelOut* out : {&gathering, &memory}) {
+        KO_Write(out, "ab", 2);
+        EXPECT_TRUE(inPlace(out, "cdefg"));
+        EXPECT_TRUE(inPlace(out, "hijkl")); // the block is written out first
+        KO_Write(out, "m", 1);
+        EXPECT_EQ(inPlace(out, "0123456789"), out == &memory);
+    }
+    KO_Flush(&gathering);
+    EXPECT_EQ(fileText(fp), "abcdefghijklm");
+    EXPECT_EQ(std::string(memory.buf, memory.len), "abcdefghijklm0123456789");
+    KO_Free(&memory);
+    KelOut stream = {fp, nullptr, 0, 0, 0};
+    EXPECT_EQ(KO_Room(&stream, 1), nullptr);
+    EXPECT_EQ(KO_Room(nullptr, 1), nullptr);
+    std::fclose(fp);
 }
 
 // A run writes the same bytes whether its manager's text goes to standard
@@ -198,6 +235,13 @@ TEST(HotPath, EchoOfLongLinesMatchesTheTokenList)
             return s;
         }(),
         "P0 PrintProcessTable " + std::string(300, 'q') + " // " + std::string(200, 'c'),
+        // 900 characters of tokens one blank apart: one run longer than the echo's buffer.
+        [] {
+            std::string s;
+            for (int i = 0; i < 300; i++)
+                s += "ab ";
+            return s;
+        }(),
     };
     for (const std::string& line : lines) {
         std::string expected = "  12";
@@ -212,3 +256,72 @@ TEST(HotPath, EchoOfLongLinesMatchesTheTokenList)
 }
 
 } // namespace
+
+// A script of 150,000 lines, most short, some of up to 400 bytes (over the
+// 159 of a piece, straddling the runner's read blocks), with NULs, carriage
+// returns and no final line feed, is cut into exactly the pieces fgets into
+// 160 bytes makes; each piece that reaches the interpreter gets the next
+// number, and its echo begins with that number as "%4d" prints it, across
+// the widths of 4 to 6 digits.
+TEST(HotPath, ScriptPiecesAndLineNumbersMatchFgets)
+{
+    std::string script;
+    uint32_t seed = 12345;
+    for (int i = 0; i < 150000; i++) {
+        seed = seed * 1103515245 + 12345;
+        const size_t len = (seed >> 8) % 16 == 0 ? (seed >> 12) % 401 : (seed >> 12) % 12;
+        std::string line(len, 'a');
+        for (size_t i = 0; i < len; i++)
+            line[i] = "ab c\t\r\0P1 #@"[(seed >> (i % 24)) % 12];
+        script += line + "\n";
+    }
+    script += "P0 PrintProcessTable"; // the end of the file ends this line
+    kt_TempDir dir;
+    const std::string path = dir.write("pieces.txt", script);
+
+    std::vector<std::string> want;
+    std::FILE* fp = std::fopen(path.c_str(), "r");
+    ASSERT_NE(fp, nullptr);
+    char buf[160];
+    while (std::fgets(buf, sizeof buf, fp)) {
+        if (std::strlen(buf) >= 2)
+            want.emplace_back(buf);
+    }
+    std::fclose(fp);
+    ASSERT_GT(want.size(), 100000U);
+
+    struct Seen {
+        KelOut* out; // holds the text of the latest line only
+        std::vector<std::string> pieces;
+        int32_t wrongNumbers;
+        size_t echoed;
+    } seen = {nullptr, {}, 0, 0};
+    KelMM* kmm = KMM_Create(1000);
+    ASSERT_NE(kmm, nullptr);
+    KelOut memory = {};
+    kmm->out = &memory;
+    seen.out = &memory;
+    KelObserver obs = {[](void* ctx, const KelEvent* ev) {
+                           auto* s = static_cast<Seen*>(ctx);
+                           s->pieces.emplace_back(ev->text);
+                           char label[16];
+                           const int n = std::snprintf(label, sizeof label, "%4d ", ev->line);
+                           const std::string text(s->out->buf, s->out->len);
+                           // A piece of white space only is numbered, not echoed:
+                           // its text is its error line alone.
+                           const bool echoed = text.compare(0, 7, "*******") != 0;
+                           if (ev->line != static_cast<int32_t>(s->pieces.size()) ||
+                               (echoed && text.compare(0, static_cast<size_t>(n), label) != 0))
+                               s->wrongNumbers++;
+                           s->echoed += echoed ? 1 : 0;
+                           s->out->len = 0;
+                       },
+                       &seen};
+    EXPECT_EQ(KMM_RunFile(path.c_str(), kmm, &obs), 0);
+    EXPECT_EQ(seen.pieces, want);
+    EXPECT_EQ(seen.wrongNumbers, 0);
+    EXPECT_GT(seen.echoed, 100000U);
+    KO_Free(&memory);
+    KMM_Free(kmm);
+    std::free(kmm);
+}
