@@ -784,10 +784,8 @@ void JsonLinesSink::putLine()
 // Writes the gathered lines once they fill a block.
 void JsonLinesSink::sendFull()
 {
-    if (buf_.size() < kWriteBlock)
-        return;
-    out_->writeThrough(buf_.text());
-    buf_.clear();
+    if (buf_.size() >= kWriteBlock)
+        out_->handOver(&buf_);
 }
 
 void JsonLinesSink::step(const Step& step)
@@ -806,8 +804,7 @@ void JsonLinesSink::end(uint64_t steps, const MemState&)
 {
     kv_JsonEnd(&line_, steps);
     putLine();
-    out_->writeThrough(buf_.text());
-    buf_.clear();
+    out_->handOver(&buf_);
     out_->flush(true);
 }
 

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -115,6 +116,18 @@ void RoomBuffer::grow(size_t n)
     cap_ = cap;
 }
 
+BlockWriter::~BlockWriter()
+{
+    if (!writer_.joinable())
+        return;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    writer_.join();
+}
+
 void BlockWriter::send(std::string_view s)
 {
     if (error_ != 0 || s.empty())
@@ -124,18 +137,60 @@ void BlockWriter::send(std::string_view s)
         error_ = errno ? errno : EIO;
 }
 
+// Waits until the writer thread has no block left.
+void BlockWriter::idle(std::unique_lock<std::mutex>* lock)
+{
+    changed_.wait(*lock, [this] { return !busy_; });
+}
+
+// The writer thread: writes each block handed over, in turn.
+void BlockWriter::writeBlocks()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return busy_ || stopping_; });
+        if (!busy_)
+            return;
+        lock.unlock();
+        send(pending_.text()); // error_ is the thread's alone while busy_
+        lock.lock();
+        busy_ = false;
+        changed_.notify_all();
+    }
+}
+
 void BlockWriter::flush(bool always)
 {
     if (buf_.size() < kWriteBlock && !always)
         return;
+    std::unique_lock<std::mutex> lock(mutex_);
+    idle(&lock);
     send(buf_);
     buf_.clear();
 }
 
-void BlockWriter::writeThrough(std::string_view s)
+void BlockWriter::handOver(RoomBuffer* block)
 {
-    flush(true);
-    send(s);
+    std::unique_lock<std::mutex> lock(mutex_);
+    idle(&lock);
+    send(buf_);
+    buf_.clear();
+    if (!writer_.joinable() && !noThread_) {
+        try {
+            writer_ = std::thread(&BlockWriter::writeBlocks, this);
+        } catch (const std::system_error&) {
+            noThread_ = true;
+        }
+    }
+    if (noThread_) {
+        send(block->text());
+        block->clear();
+        return;
+    }
+    std::swap(pending_, *block);
+    block->clear();
+    busy_ = true;
+    changed_.notify_all();
 }
 
 OutFile::~OutFile()
