@@ -1,11 +1,16 @@
 // The explanations of a step. Each kind of line has its own short function;
 // the sentences name cells as inclusive ranges ("100-106", or "7" for one).
+// Every function adds to the step's text, whose room is kept from step to
+// step: most lines explained cost no allocation.
 
 #include "explain.h"
 
 #include <algorithm>
-#include <charconv>
+#include <cassert>
+#include <cstring>
+#include <string_view>
 
+#include "decimal.h"
 #include "kelparse.h"
 #include "placement.h"
 
@@ -13,9 +18,38 @@ namespace kv {
 
 namespace {
 
-std::string num(int64_t v)
+// Appends v in decimal.
+void num(std::string* out, int64_t v)
 {
-    return std::to_string(v);
+    char text[kDecimalRoom];
+    out->append(text, static_cast<size_t>(kv_WriteDecimal(text, v) - text));
+}
+
+void proc(std::string* out, int32_t id)
+{
+    out->push_back('P');
+    num(out, id);
+}
+
+// Appends the inclusive range of the cells pos .. pos + len - 1.
+void range(std::string* out, int64_t pos, int64_t len)
+{
+    num(out, pos);
+    if (len == 1)
+        return;
+    out->push_back('-');
+    num(out, pos + len - 1);
+}
+
+void range(std::string* out, const Area& a)
+{
+    range(out, a.pos, a.len);
+}
+
+// " cell" or " cells" after n.
+void cells(std::string* out, int64_t n)
+{
+    out->append(n == 1 ? " cell" : " cells");
 }
 
 bool hasSizes(const ExplainInput& in)
@@ -23,21 +57,14 @@ bool hasSizes(const ExplainInput& in)
     return in.sizes && !in.sizes->empty();
 }
 
-std::string proc(int32_t id)
+// Appends the areas as "a", "a and b", "a, b and c".
+void listOf(std::string* out, const std::vector<Area>& items)
 {
-    return "P" + num(id);
-}
-
-// "a", "a and b", "a, b and c".
-std::string listOf(const std::vector<std::string>& items)
-{
-    std::string s;
     for (size_t i = 0; i < items.size(); i++) {
         if (i > 0)
-            s += i + 1 == items.size() ? " and " : ", ";
-        s += items[i];
+            out->append(i + 1 == items.size() ? " and " : ", ");
+        range(out, items[i]);
     }
-    return s;
 }
 
 // The free area of list that holds all of [pos, pos + len), or nullptr.
@@ -76,263 +103,376 @@ std::vector<Area> spans(const std::vector<Area>& segs)
     return out;
 }
 
-std::string loaded(const ExplainInput& in)
+void loaded(const ExplainInput& in, std::string* out)
 {
     const KelCommand& c = *in.command;
-    std::string who = proc(c.process);
-    if (in.cells == 0)
-        return who + " holds no cells: every segment of its load file is empty.";
-    std::string s = who + " took cells " + kv_Range(c.addr, in.cells) + " (" + num(in.cells) +
-                    (in.cells == 1 ? " cell)" : " cells)");
+    proc(out, c.process);
+    if (in.cells == 0) {
+        out->append(" holds no cells: every segment of its load file is empty.");
+        return;
+    }
+    out->append(" took cells ");
+    range(out, c.addr, in.cells);
+    out->append(" (");
+    num(out, in.cells);
+    cells(out, in.cells);
+    out->push_back(')');
     const Area* hole = holeHolding(in.before->free, c.addr, in.cells);
-    if (!hole)
-        return s + ".";
-    s += " from the free area " + kv_Range(*hole) + "; ";
-    std::vector<std::string> rest;
-    if (c.addr > hole->pos)
-        rest.push_back(kv_Range(hole->pos, c.addr - hole->pos));
-    if (c.addr + in.cells < hole->end())
-        rest.push_back(kv_Range(c.addr + in.cells, hole->end() - c.addr - in.cells));
-    if (rest.empty())
-        return s + "nothing of it remains.";
-    return s + listOf(rest) + (rest.size() == 1 ? " remains free." : " remain free.");
+    if (!hole) {
+        out->push_back('.');
+        return;
+    }
+    out->append(" from the free area ");
+    range(out, *hole);
+    out->append("; ");
+    const int64_t end = c.addr + in.cells;
+    const bool before = c.addr > hole->pos;
+    const bool after = end < hole->end();
+    if (before)
+        range(out, hole->pos, c.addr - hole->pos);
+    if (before && after)
+        out->append(" and ");
+    if (after)
+        range(out, end, hole->end() - end);
+    out->append(before && after    ? " remain free."
+                : before || after ? " remains free."
+                                  : "nothing of it remains.");
 }
 
-// What stood first in the way of [pos, pos + n): a segment of another
-// process, or the end of memory.
-std::string obstacle(const ExplainInput& in, int64_t pos, int64_t n)
+// Appends what stood first in the way of [pos, pos + n): a segment of
+// another process, or the end of memory.
+void obstacle(const ExplainInput& in, int64_t pos, int64_t n, std::string* out)
 {
     const MemState& st = *in.before;
     int64_t lowest = -1;
-    std::string what;
+    int32_t who = 0;
+    size_t which = 0;
     for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
         for (size_t k = 0; st.live[id] && k < st.segs[id].size(); k++) {
             const Area& s = st.segs[id][k];
             if (s.len <= 0 || s.end() <= pos || s.pos >= pos + n)
                 continue;
-            int64_t from = std::max<int64_t>(s.pos, pos);
+            const int64_t from = std::max<int64_t>(s.pos, pos);
             if (lowest < 0 || from < lowest) {
                 lowest = from;
-                what = proc(id) + "'s segment " + num(static_cast<int64_t>(k)) + " (" +
-                       kv_Range(s) + ") is in the way";
+                who = id;
+                which = k;
             }
         }
     }
-    if (lowest >= 0)
-        return what;
-    if (pos + n > kCells)
-        return "memory ends at cell " + num(kCells - 1);
-    return "the cells are not free";
+    if (lowest >= 0) {
+        proc(out, who);
+        out->append("'s segment ");
+        num(out, static_cast<int64_t>(which));
+        out->append(" (");
+        range(out, st.segs[who][which]);
+        out->append(") is in the way");
+    } else if (pos + n > kCells) {
+        out->append("memory ends at cell ");
+        num(out, kCells - 1);
+    } else {
+        out->append("the cells are not free");
+    }
 }
 
-std::string loadTooBig(const ExplainInput& in)
+void loadTooBig(const ExplainInput& in, std::string* out)
 {
     const KelCommand& c = *in.command;
     // Only a size past what any memory holds stops the loader short of the sizes.
-    if (!hasSizes(in))
-        return "The load file asks for a segment of more cells than any memory holds.";
+    if (!hasSizes(in)) {
+        out->append("The load file asks for a segment of more cells than any memory holds.");
+        return;
+    }
     Stats st;
     kv_Stats(in.before->free, &st);
-    std::string s = proc(c.process) + " needed " + num(in.cells) + " cells back to back from " +
-                    num(c.addr) + " (" + kv_Range(c.addr, in.cells) + "), but " +
-                    obstacle(in, c.addr, in.cells) + ". ";
-    if (st.largest >= in.cells)
-        return s + "The free area " + kv_Range(largestHole(in.before->free)) + " holds " +
-               num(in.cells) + ": the address chosen failed, not memory.";
-    if (st.free >= in.cells)
-        return s + "Memory held " + num(st.free) + " free cells in all, enough, but the " +
-               "largest free area has " + num(st.largest) + ": the failure is fragmentation.";
-    return s + "Memory held only " + num(st.free) + " free cells in all: not enough anywhere.";
+    proc(out, c.process);
+    out->append(" needed ");
+    num(out, in.cells);
+    out->append(" cells back to back from ");
+    num(out, c.addr);
+    out->append(" (");
+    range(out, c.addr, in.cells);
+    out->append("), but ");
+    obstacle(in, c.addr, in.cells, out);
+    out->append(". ");
+    if (st.largest >= in.cells) {
+        out->append("The free area ");
+        range(out, largestHole(in.before->free));
+        out->append(" holds ");
+        num(out, in.cells);
+        out->append(": the address chosen failed, not memory.");
+    } else if (st.free >= in.cells) {
+        out->append("Memory held ");
+        num(out, st.free);
+        out->append(" free cells in all, enough, but the largest free area has ");
+        num(out, st.largest);
+        out->append(": the failure is fragmentation.");
+    } else {
+        out->append("Memory held only ");
+        num(out, st.free);
+        out->append(" free cells in all: not enough anywhere.");
+    }
 }
 
 // The load file's format, instruction and data errors, told apart by
 // whether the loader got past the sizes line.
-std::string loadFormat(const ExplainInput& in)
+void loadFormat(const ExplainInput& in, std::string* out)
 {
     switch (in.error) {
     case ERR_INVALIDFILE:
-        if (hasSizes(in))
-            return "A line among the load file's values is longer than the loader reads.";
-        return "The load file does not begin with the line 8585, a count line of 1 to 4 and " +
-               std::string("a line of that many plain sizes.");
+        out->append(hasSizes(in)
+                        ? "A line among the load file's values is longer than the loader reads."
+                        : "The load file does not begin with the line 8585, a count line of 1 "
+                          "to 4 and a line of that many plain sizes.");
+        return;
     case ERR_INVALIDINSTRUCTION:
-        if (!hasSizes(in))
-            return "The sizes line of the load file does not hold as many sizes as its count "
-                   "line says.";
-        return "A value for segment 0 (" + num((*in.sizes)[0]) +
-               (in.sizes->at(0) == 1 ? " cell" : " cells") + ") is not RUN or HALT.";
+        if (!hasSizes(in)) {
+            out->append("The sizes line of the load file does not hold as many sizes as its "
+                        "count line says.");
+            return;
+        }
+        out->append("A value for segment 0 (");
+        num(out, (*in.sizes)[0]);
+        cells(out, (*in.sizes)[0]);
+        out->append(") is not RUN or HALT.");
+        return;
     case ERR_INVALIDDATA:
-        return "A value for segment 1 is neither a number up to 4294967295 nor a quote and 1 to "
-               "19 characters.";
+        out->append("A value for segment 1 is neither a number up to 4294967295 nor a quote "
+                    "and 1 to 19 characters.");
+        return;
     default:
-        return std::string();
+        return;
     }
 }
 
-std::string loadFailed(const ExplainInput& in)
+void excess(const ExplainInput& in, std::string* out)
+{
+    if (!hasSizes(in))
+        return;
+    if (in.sizes->size() == 1) {
+        out->append("The load file holds more values than segment 0 takes (");
+        num(out, (*in.sizes)[0]);
+        out->append(" cells).");
+        return;
+    }
+    out->append("The load file holds more values than segments 0 and 1 take (");
+    num(out, (*in.sizes)[0]);
+    out->append(" and ");
+    num(out, (*in.sizes)[1]);
+    out->append(" cells).");
+}
+
+void loadFailed(const ExplainInput& in, std::string* out)
 {
     const KelCommand& c = *in.command;
     switch (in.error) {
     case ERR_INSUFFICIENTMEM:
-        return loadTooBig(in);
+        loadTooBig(in, out);
+        return;
     case ERR_PROCESSEXISTS:
-        return proc(c.process) + " is already loaded; terminate it first.";
+        proc(out, c.process);
+        out->append(" is already loaded; terminate it first.");
+        return;
     case ERR_NOFILE:
-        return "The load file \"" + std::string(c.text) +
-               "\" is missing, unreadable or a folder, relative to the folder of the run.";
+        out->append("The load file \"");
+        out->append(c.text);
+        out->append("\" is missing, unreadable or a folder, relative to the folder of the run.");
+        return;
     case ERR_DATAOVERFLOW:
-        if (!hasSizes(in))
-            return std::string();
-        if (in.sizes->size() == 1)
-            return "The load file holds more values than segment 0 takes (" +
-                   num((*in.sizes)[0]) + " cells).";
-        return "The load file holds more values than segments 0 and 1 take (" +
-               num((*in.sizes)[0]) + " and " + num((*in.sizes)[1]) + " cells).";
+        excess(in, out);
+        return;
     default:
-        return loadFormat(in);
+        loadFormat(in, out);
+        return;
     }
 }
 
-std::string terminated(const ExplainInput& in)
+// Appends what became of the freed cells r: alone, or joined with the free
+// areas around them into one.
+void freedSpan(const ExplainInput& in, const Area& r, std::string* out)
+{
+    out->append("cells ");
+    range(out, r);
+    out->append(" freed");
+    const Area* now = holeHolding(in.after->free, r.pos, r.len);
+    std::vector<Area> joined;
+    for (const Area& a : in.before->free) {
+        if (now && a.len > 0 && a.pos >= now->pos && a.end() <= now->end())
+            joined.push_back(a);
+    }
+    if (!now || joined.empty()) {
+        out->append(" and stand alone");
+        return;
+    }
+    out->append(joined.size() > 1 ? "; joined the free areas " : "; joined the free area ");
+    listOf(out, joined);
+    out->append(" into ");
+    range(out, *now);
+}
+
+void terminated(const ExplainInput& in, std::string* out)
 {
     const int32_t id = in.command->process;
-    std::vector<Area> freed = spans(in.before->segs[id]);
-    if (freed.empty())
-        return proc(id) + " held no cells; nothing went back.";
-    std::vector<std::string> parts;
-    for (const Area& r : freed) {
-        std::string s = "cells " + kv_Range(r) + " freed";
-        const Area* now = holeHolding(in.after->free, r.pos, r.len);
-        std::vector<std::string> joined;
-        for (const Area& a : in.before->free) {
-            if (now && a.len > 0 && a.pos >= now->pos && a.end() <= now->end())
-                joined.push_back(kv_Range(a));
-        }
-        if (!now || joined.empty())
-            s += " and stand alone";
-        else
-            s += "; joined the free area" + std::string(joined.size() > 1 ? "s " : " ") +
-                 listOf(joined) + " into " + kv_Range(*now);
-        parts.push_back(s);
+    const std::vector<Area> freed = spans(in.before->segs[id]);
+    proc(out, id);
+    if (freed.empty()) {
+        out->append(" held no cells; nothing went back.");
+        return;
     }
-    std::string all = proc(id) + " ended: ";
-    for (size_t i = 0; i < parts.size(); i++)
-        all += (i ? "; " : "") + parts[i];
-    return all + ".";
+    out->append(" ended: ");
+    for (size_t i = 0; i < freed.size(); i++) {
+        if (i)
+            out->append("; ");
+        freedSpan(in, freed[i], out);
+    }
+    out->push_back('.');
 }
 
-// Appends v in decimal.
-void appendNum(std::string* out, int64_t v)
+// A failed store is the commonest line explained: its sentence is written
+// through a pointer into room made once, rather than appended piece by
+// piece.
+
+// Writes a string literal at w.
+template <size_t N> char* put(char* w, const char (&text)[N])
 {
-    char text[24];
-    auto res = std::to_chars(text, text + sizeof text, v);
-    out->append(text, static_cast<size_t>(res.ptr - text));
+    std::memcpy(w, text, N - 1);
+    return w + N - 1;
 }
 
-// Appends why a store failed. Written into *out rather than built from
-// pieces: a failed store is the commonest line with an explanation, and out
-// keeps its room from step to step, so it costs no allocation.
-void storeFailed(const ExplainInput& in, std::string* out)
+// Room for a range: two numbers and the dash.
+constexpr size_t kRangeRoom = 2 * kDecimalRoom + 1;
+
+char* putRange(char* w, const Area& a)
 {
-    const KelCommand& c = *in.command;
-    if (in.error == ERR_NOPROCESS) {
-        *out += "There is no process P";
-        appendNum(out, c.process);
-        *out += " to store into.";
-        return;
-    }
-    if (in.error != ERR_INVALIDADDRESS || !in.before->live[c.process])
-        return;
-    const std::vector<Area>& segs = in.before->segs[c.process];
-    *out += "Cell ";
-    appendNum(out, c.addr);
-    if (!segs.empty() && segs[0].len > 0 && c.addr >= segs[0].pos && c.addr < segs[0].end()) {
-        *out += " lies in P";
-        appendNum(out, c.process);
-        *out += "'s instruction segment ";
-        *out += kv_Range(segs[0]);
-        *out += ", which takes no stores.";
-        return;
-    }
-    size_t data = 0; // data segments with cells
-    for (size_t k = 1; k < segs.size(); k++)
-        data += segs[k].len > 0 ? 1 : 0;
-    if (data == 0) {
-        *out += " is outside P";
-        appendNum(out, c.process);
-        *out += ", which has no segment that takes stores (only those after the first do).";
-        return;
-    }
-    *out += " lies outside P";
-    appendNum(out, c.process);
-    *out += "'s data segments (";
+    w = kv_WriteDecimal(w, a.pos);
+    if (a.len == 1)
+        return w;
+    *w++ = '-';
+    return kv_WriteDecimal(w, a.end() - 1);
+}
+
+// Writes the data segments of segs, those after the first with cells, as
+// "a", "a and b", "a, b and c"; data is how many there are.
+char* dataSegments(char* w, const std::vector<Area>& segs, size_t data)
+{
     size_t listed = 0;
     for (size_t k = 1; k < segs.size(); k++) {
         if (segs[k].len <= 0)
             continue;
         if (listed > 0)
-            *out += listed + 1 == data ? " and " : ", ";
-        *out += kv_Range(segs[k]);
+            w = listed + 1 == data ? put(w, " and ") : put(w, ", ");
+        w = putRange(w, segs[k]);
         listed++;
     }
-    *out += "), the only cells that take stores.";
+    return w;
 }
 
-std::string otherError(const ExplainInput& in)
+// Why a store to an address outside the process's data segments failed.
+char* badAddress(char* w, const KelCommand& c, const std::vector<Area>& segs)
+{
+    w = put(w, "Cell ");
+    w = kv_WriteDecimal(w, c.addr);
+    if (!segs.empty() && segs[0].len > 0 && c.addr >= segs[0].pos && c.addr < segs[0].end()) {
+        w = put(w, " lies in P");
+        w = kv_WriteDecimal(w, c.process);
+        w = put(w, "'s instruction segment ");
+        w = putRange(w, segs[0]);
+        return put(w, ", which takes no stores.");
+    }
+    size_t data = 0; // data segments with cells
+    for (size_t k = 1; k < segs.size(); k++)
+        data += segs[k].len > 0 ? 1 : 0;
+    if (data == 0) {
+        w = put(w, " is outside P");
+        w = kv_WriteDecimal(w, c.process);
+        return put(w, ", which has no segment that takes stores (only those after the first do).");
+    }
+    w = put(w, " lies outside P");
+    w = kv_WriteDecimal(w, c.process);
+    w = put(w, "'s data segments (");
+    w = dataSegments(w, segs, data);
+    return put(w, "), the only cells that take stores.");
+}
+
+// Writes why a store failed.
+void storeFailed(const ExplainInput& in, std::string* out)
+{
+    const KelCommand& c = *in.command;
+    if (in.error == ERR_NOPROCESS) {
+        // Room for the sentence and its number.
+        out->resize(sizeof "There is no process P to store into." + kDecimalRoom);
+        char* w = put(&(*out)[0], "There is no process P");
+        w = kv_WriteDecimal(w, c.process);
+        w = put(w, " to store into.");
+        assert(w <= out->data() + out->size());
+        out->resize(static_cast<size_t>(w - out->data()));
+        return;
+    }
+    if (in.error != ERR_INVALIDADDRESS || !in.before->live[c.process])
+        return;
+    const std::vector<Area>& segs = in.before->segs[c.process];
+    // Room for the longest sentence, its two numbers and a range with
+    // its separator for each segment.
+    out->resize(sizeof "Cell  is outside P, which has no segment that takes stores (only those "
+                       "after the first do)." +
+                2 * kDecimalRoom + segs.size() * (kRangeRoom + sizeof " and "));
+    char* w = badAddress(&(*out)[0], c, segs);
+    assert(w <= out->data() + out->size());
+    out->resize(static_cast<size_t>(w - out->data()));
+}
+
+void otherError(const ExplainInput& in, std::string* out)
 {
     switch (in.error) {
     case ERR_UNKNOWN:
         // A line without tokens; a command fails so only when memory runs out.
-        return in.command ? std::string() : "The line holds no command: only blanks or a comment.";
+        if (!in.command)
+            out->append("The line holds no command: only blanks or a comment.");
+        return;
     case ERR_NOPROCESS:
-        return "There is no process " + proc(in.command->process) + ".";
+        out->append("There is no process ");
+        proc(out, in.command->process);
+        out->push_back('.');
+        return;
     case ERR_NOPRIVILEGE:
-        return "Only P0 may print all of memory.";
+        out->append("Only P0 may print all of memory.");
+        return;
     case ERR_PARSEEND:
-        return "END stops this script; the rest of its file is not read.";
+        out->append("END stops this script; the rest of its file is not read.");
+        return;
     default:
-        return std::string();
+        return;
     }
 }
 
 // A line that broke the grammar: an address past the last cell is one
 // cause the line itself shows.
-std::string badLine(const ExplainInput& in)
+void badLine(const ExplainInput& in, std::string* out)
 {
-    if (in.error == ERR_UNKNOWN)
-        return otherError(in);
+    if (in.error == ERR_UNKNOWN) {
+        otherError(in, out);
+        return;
+    }
     const char* tok = nullptr;
     int32_t len = in.line ? KP_NextToken(in.line, &tok) : 0;
     for (int32_t i = 0; i < 2 && len > 0; i++)
         len = KP_NextToken(tok + len, &tok);
     if (len < 2 || tok[0] != '@')
-        return std::string();
-    const std::string digits(tok + 1, static_cast<size_t>(len - 1));
-    if (digits.find_first_not_of("0123456789") != std::string::npos)
-        return std::string();
+        return;
+    const std::string_view digits(tok + 1, static_cast<size_t>(len - 1));
+    if (digits.find_first_not_of("0123456789") != std::string_view::npos)
+        return;
     // Leading zeros do not count; any number of digits fits.
     const size_t lead = std::min(digits.find_first_not_of('0'), digits.size());
-    const std::string value = digits.substr(lead).empty() ? "0" : digits.substr(lead);
-    const std::string last = num(kCells - 1);
+    const std::string_view value = lead == digits.size() ? "0" : digits.substr(lead);
+    const std::string last = std::to_string(kCells - 1);
     if (value.size() < last.size() || (value.size() == last.size() && value <= last))
-        return std::string();
-    return "Address " + value + " is past the last cell, " + last + ".";
-}
-
-std::string explain(const ExplainInput& in)
-{
-    if (!in.command)
-        return badLine(in);
-    switch (in.command->command) {
-    case COMMAND_LOADFILE:
-        return in.error == ERR_NONE ? loaded(in) : loadFailed(in);
-    case COMMAND_TERMINATEPROCESS:
-        return in.error == ERR_NONE ? terminated(in) : otherError(in);
-    case COMMAND_STORE:
-        return std::string(); // storeFailed, written in place
-    default:
-        return in.error == ERR_NONE ? std::string() : otherError(in);
-    }
+        return;
+    out->append("Address ");
+    out->append(value);
+    out->append(" is past the last cell, ");
+    out->append(last);
+    out->push_back('.');
 }
 
 } // namespace
@@ -340,10 +480,31 @@ std::string explain(const ExplainInput& in)
 bool kv_Explain(const ExplainInput& in, std::string* out)
 {
     out->clear();
-    if (in.command && in.command->command == COMMAND_STORE && in.error != ERR_NONE)
+    if (!in.command) {
+        badLine(in, out);
+        return !out->empty();
+    }
+    const bool ok = in.error == ERR_NONE;
+    switch (in.command->command) {
+    case COMMAND_LOADFILE:
+        if (ok)
+            loaded(in, out);
+        else
+            loadFailed(in, out);
+        break;
+    case COMMAND_TERMINATEPROCESS:
+        if (ok)
+            terminated(in, out);
+        else
+            otherError(in, out);
+        break;
+    case COMMAND_STORE:
         storeFailed(in, out);
-    else
-        *out += explain(in);
+        break;
+    default:
+        otherError(in, out);
+        break;
+    }
     return !out->empty();
 }
 

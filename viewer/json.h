@@ -35,6 +35,10 @@ struct JsonStateText {
     bool valid = false; // state and stats hold the last step's
     std::string state;  // ,"processes":[...],"free":[...],"cells":[
     std::string stats;  // ],"stats":{...}
+    // {"id":...,"segments":[...]} of each process, and the segments it was
+    // written from; empty until the slot is first live.
+    std::string process[KMM_PROCESS_SLOTS];
+    std::vector<Area> processSegs[KMM_PROCESS_SLOTS];
 };
 
 // kv_JsonStep, taking what the step shares with the last from *kept, and
@@ -52,8 +56,12 @@ class JsonLinesSink : public Sink {
     void end(uint64_t steps, const MemState& last) override;
 
   private:
+    void putLine();
+    void sendFull();
     BlockWriter* out_;
     JsonStateText kept_;
+    RoomBuffer buf_;   // lines gathered for the next write
+    std::string line_; // an event other than a step, as it is written
 };
 
 } // namespace kv

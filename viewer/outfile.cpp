@@ -12,18 +12,21 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 namespace kv {
 
 namespace {
 
-// Output goes out in large writes; the sinks already batch their text.
-constexpr size_t kStreamBuffer = 1 << 16;
-
-// Bytes the sinks gather before a write. Writes of 256 KiB cost the kernel
-// markedly less per byte than writes of 64 KiB (measured on a 700 MB trace).
-constexpr size_t kBlock = 1 << 18;
+// The sinks gather their text in blocks: the stream takes each block in
+// one write(2), with no copy into a stdio buffer first (through a buffer,
+// a block costs a copy of the buffer's size and two writes).
+void unbuffered(std::FILE* fp)
+{
+    std::setvbuf(fp, nullptr, _IONBF, 0);
+}
 
 // Longest file name a folder entry takes.
 constexpr size_t kNameMax = NAME_MAX;
@@ -102,16 +105,92 @@ std::string tempTemplate(const std::string& path)
 
 } // namespace
 
+void RoomBuffer::grow(size_t n)
+{
+    // Doubling: a buffer filled to a block and emptied again stops growing.
+    const size_t cap = std::max(size_ + n, 2 * cap_);
+    std::unique_ptr<char[]> bigger(new char[cap]);
+    if (size_ > 0)
+        std::memcpy(bigger.get(), data_.get(), size_);
+    data_ = std::move(bigger);
+    cap_ = cap;
+}
+
+BlockWriter::~BlockWriter()
+{
+    if (!writer_.joinable())
+        return;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    writer_.join();
+}
+
+void BlockWriter::send(std::string_view s)
+{
+    if (error_ != 0 || s.empty())
+        return;
+    errno = 0;
+    if (!fp_ || std::fwrite(s.data(), 1, s.size(), fp_) != s.size())
+        error_ = errno ? errno : EIO;
+}
+
+// Waits until the writer thread has no block left.
+void BlockWriter::idle(std::unique_lock<std::mutex>* lock)
+{
+    changed_.wait(*lock, [this] { return !busy_; });
+}
+
+// The writer thread: writes each block handed over, in turn.
+void BlockWriter::writeBlocks()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return busy_ || stopping_; });
+        if (!busy_)
+            return;
+        lock.unlock();
+        send(pending_.text()); // error_ is the thread's alone while busy_
+        lock.lock();
+        busy_ = false;
+        changed_.notify_all();
+    }
+}
+
 void BlockWriter::flush(bool always)
 {
-    if (buf_.size() < kBlock && !always)
+    if (buf_.size() < kWriteBlock && !always)
         return;
-    if (error_ == 0 && !buf_.empty()) {
-        errno = 0;
-        if (!fp_ || std::fwrite(buf_.data(), 1, buf_.size(), fp_) != buf_.size())
-            error_ = errno ? errno : EIO;
-    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    idle(&lock);
+    send(buf_);
     buf_.clear();
+}
+
+void BlockWriter::handOver(RoomBuffer* block)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    idle(&lock);
+    send(buf_);
+    buf_.clear();
+    if (!writer_.joinable() && !noThread_) {
+        try {
+            writer_ = std::thread(&BlockWriter::writeBlocks, this);
+        } catch (const std::system_error&) {
+            noThread_ = true;
+        }
+    }
+    if (noThread_) {
+        send(block->text());
+        block->clear();
+        return;
+    }
+    std::swap(pending_, *block);
+    block->clear();
+    busy_ = true;
+    changed_.notify_all();
 }
 
 OutFile::~OutFile()
@@ -136,7 +215,7 @@ bool OutFile::open(const std::string& path, std::string* error)
     path_ = path;
     if (path.empty()) {
         fp_ = stdout;
-        std::setvbuf(stdout, nullptr, _IOFBF, kStreamBuffer);
+        unbuffered(fp_);
         return true;
     }
     // A link is followed, so that its target is replaced and the link stays.
@@ -153,9 +232,12 @@ bool OutFile::open(const std::string& path, std::string* error)
     const bool exists = stat(path_.c_str(), &st) == 0;
     if ((exists && !S_ISREG(st.st_mode)) || unresolved) {
         fp_ = std::fopen(path_.c_str(), "wb");
-        if (!fp_)
+        if (!fp_) {
             *error = failure(path, errno);
-        return fp_ != nullptr;
+            return false;
+        }
+        unbuffered(fp_);
+        return true;
     }
     std::string tmpl = tempTemplate(path_);
     std::vector<char> name(tmpl.begin(), tmpl.end());
@@ -175,6 +257,7 @@ bool OutFile::open(const std::string& path, std::string* error)
         discard();
         return false;
     }
+    unbuffered(fp_);
     return true;
 }
 

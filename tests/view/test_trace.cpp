@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "../unit/test_util.h"
+#include "decimal.h"
 #include "html.h"
 #include "json.h"
 #include "page_data.h"
@@ -145,6 +146,68 @@ TEST(Json, EveryByteAtEveryOffsetOfAWord)
     }
 }
 
+// The same at every length that takes a different way through the
+// string: bytes one by one (under a word), a word, the last word read
+// back, a chunk of sixteen, chunks and what is left after them; and two
+// bytes that stop the run, so that a run also starts after an escape.
+TEST(Json, EveryByteAtEveryOffsetOfEveryLength)
+{
+    for (bool html : {false, true}) {
+        for (int b = 0; b < 256; b++) {
+            std::string alone;
+            kv::kv_JsonString(&alone, std::string(1, static_cast<char>(b)), html);
+            const std::string inner = alone.substr(1, alone.size() - 2);
+            for (size_t len : {1, 2, 7, 8, 9, 15, 16, 17, 23, 24, 25, 31, 32, 33, 47, 48, 49}) {
+                for (size_t at = 0; at < len; at++) {
+                    std::string bytes(len, 'a');
+                    bytes[at] = static_cast<char>(b);
+                    bytes[len - 1 - at] = '\n';
+                    std::string want(len, 'a');
+                    want.replace(len - 1 - at, 1, "\\n");
+                    if (at != len - 1 - at)
+                        want.replace(at + (at > len - 1 - at ? 1 : 0), 1, inner);
+                    std::string out = "x";
+                    kv::kv_JsonString(&out, bytes, html);
+                    ASSERT_EQ(out, "x\"" + want + "\"")
+                        << "byte " << b << " at " << at << " of " << len << (html ? " (html)" : "");
+                }
+            }
+        }
+    }
+}
+
+// Each length of the table's fast way, its edges, and what goes to to_chars.
+TEST(Json, NumbersInDecimal)
+{
+    struct Row {
+        int64_t value;
+        const char* text;
+    } rows[] = {
+        {0, "0"},
+        {7, "7"},
+        {10, "10"},
+        {99, "99"},
+        {100, "100"},
+        {999, "999"},
+        {1000, "1000"},
+        {9999, "9999"},
+        {10000, "10000"},
+        {100001, "100001"},
+        {1234567, "1234567"},
+        {99999999, "99999999"},
+        {100000000, "100000000"},
+        {4294967295, "4294967295"},
+        {-1, "-1"},
+        {INT64_MAX, "9223372036854775807"},
+        {INT64_MIN, "-9223372036854775808"},
+    };
+    for (const Row& r : rows) {
+        char text[kv::kDecimalRoom];
+        const char* end = kv::kv_WriteDecimal(text, r.value);
+        EXPECT_EQ(std::string(text, static_cast<size_t>(end - text)), r.text);
+    }
+}
+
 // A step as recorded, with its own copies of everything.
 struct Seen {
     std::string text, output, explain, json;
@@ -170,8 +233,10 @@ class Collect : public kv::Sink {
 };
 
 // Runs script in a fresh folder holding the load files a.txt (2+5 cells),
-// b.txt (7 cells), c.txt (300 cells), d.txt (350 cells) and big.txt (600 cells),
-// and the broken ones magic.txt, count.txt, ins.txt (2 cells) and data.txt.
+// b.txt (7 cells), c.txt (300 cells), d.txt (350 cells), big.txt (600 cells),
+// zero.txt (no cells) and four.txt (2+1+3+1 cells), and the broken ones
+// magic.txt, count.txt, ins.txt (2 cells), data.txt, over.txt (one value too
+// many) and huge.txt (a size past any memory).
 Collect runScript(const std::string& script)
 {
     kt_TempDir dir;
@@ -184,6 +249,10 @@ Collect runScript(const std::string& script)
     dir.write("count.txt", "8585\n2\n3\n");
     dir.write("ins.txt", "8585\n1\n2\nRUN 5\n");
     dir.write("data.txt", "8585\n2\n1 2\nRUN\n#4294967296\n");
+    dir.write("zero.txt", "8585\n1\n0\n");
+    dir.write("four.txt", "8585\n4\n2 1 3 1\nRUN HALT\n");
+    dir.write("over.txt", "8585\n1\n1\nHALT\n#1\n");
+    dir.write("huge.txt", "8585\n1\n99999999999\n");
     dir.write("s.txt", script);
     char here[4096];
     const char* cwd = getcwd(here, sizeof here);
@@ -272,6 +341,23 @@ TEST(Trace, ExplanationsOfEachKind)
         {"P1 LoadFile @0 \"ins.txt\n", "A value for segment 0 (2 cells) is not RUN or HALT."},
         {"P1 LoadFile @0 \"data.txt\n", "A value for segment 1 is neither a number up to "
                                          "4294967295 nor a quote and 1 to 19 characters."},
+        {"P1 LoadFile @0 \"b.txt\nP2 LoadFile @7 \"b.txt\nP1 TerminateProcess\n"
+         "P3 LoadFile @0 \"b.txt\n",
+         "P3 took cells 0-6 (7 cells) from the free area 0-6; nothing of it remains."},
+        {"P1 LoadFile @5 \"zero.txt\n",
+         "P1 holds no cells: every segment of its load file is empty."},
+        {"P1 LoadFile @5 \"zero.txt\nP1 TerminateProcess\n",
+         "P1 held no cells; nothing went back."},
+        {"P1 LoadFile @0 \"b.txt\nP1 STORE @30 #1\n",
+         "Cell 30 is outside P1, which has no segment that takes stores (only those after the "
+         "first do)."},
+        {"P1 LoadFile @100 \"four.txt\nP1 STORE @200 #1\n",
+         "Cell 200 lies outside P1's data segments (102, 103-105 and 106), the only cells that "
+         "take stores."},
+        {"P1 LoadFile @0 \"over.txt\n",
+         "The load file holds more values than segment 0 takes (1 cells)."},
+        {"P1 LoadFile @0 \"huge.txt\n",
+         "The load file asks for a segment of more cells than any memory holds."},
     };
     for (const Row& r : rows) {
         Collect c = runScript(r.script);
@@ -342,6 +428,72 @@ TEST(Trace, FreeListIsTheManagersAndNextFitCarriesOver)
                                    "\"next\":14}"),
               std::string::npos)
         << c.steps[3].json;
+}
+
+// Every event written afresh, one after the other, with no kept text.
+class Fresh : public kv::Sink {
+  public:
+    std::string json;
+    void begin(const std::vector<std::string>& files) override
+    {
+        kv::kv_JsonMeta(&json, files, false);
+        json += '\n';
+    }
+    void banner(std::string_view file, std::string_view output) override
+    {
+        kv::kv_JsonBanner(&json, file, output, false);
+        json += '\n';
+    }
+    void step(const kv::Step& s) override
+    {
+        kv::kv_JsonStep(&json, s, false);
+        json += '\n';
+    }
+    void end(uint64_t steps, const kv::MemState&) override
+    {
+        kv::kv_JsonEnd(&json, steps);
+        json += '\n';
+    }
+};
+
+// The JSON Lines sink keeps text from step to step and gathers its lines in
+// blocks: over several blocks, two scripts with their banners, loads,
+// terminations, stores and reports, it writes what the events written
+// afresh make.
+TEST(Json, LinesSinkWritesWhatEachEventMakesAfresh)
+{
+    kt_TempDir dir;
+    dir.write("a.txt", "8585\n2\n2 5\nRUN HALT\n#42 \"hi\n");
+    std::string script;
+    for (int i = 0; i < 400; i++) {
+        const int at = i % 7 * 10;
+        script += "P1 LoadFile @" + std::to_string(at) + " \"a.txt\nP1 STORE @" +
+                  std::to_string(at + 3) + " \"line " +
+                  std::to_string(i) + "\nP1 STORE @0 #1\nP0 PrintAllMemory\n"
+                  "P1 PrintProcessMemory\n// a comment\nP1 TerminateProcess\n";
+    }
+    dir.write("s.txt", script);
+    char here[4096];
+    const char* cwd = getcwd(here, sizeof here);
+    ASSERT_TRUE(cwd && chdir(dir.path.c_str()) == 0);
+    Fresh fresh;
+    EXPECT_TRUE(kv::kv_Trace({"s.txt", "s.txt"}, &fresh));
+    std::FILE* fp = std::tmpfile();
+    ASSERT_NE(fp, nullptr);
+    {
+        kv::BlockWriter writer(fp);
+        kv::JsonLinesSink sink(&writer);
+        EXPECT_TRUE(kv::kv_Trace({"s.txt", "s.txt"}, &sink));
+        writer.flush(true);
+        EXPECT_EQ(writer.error(), 0);
+    }
+    ASSERT_EQ(chdir(cwd), 0);
+    std::string out(static_cast<size_t>(std::ftell(fp)), '\0');
+    std::rewind(fp);
+    ASSERT_EQ(std::fread(&out[0], 1, out.size(), fp), out.size());
+    std::fclose(fp);
+    EXPECT_GT(out.size(), 3 * kv::kWriteBlock);
+    EXPECT_TRUE(out == fresh.json);
 }
 
 TEST(Page, PlaceholdersFilledAndTraceCannotCloseItsElement)

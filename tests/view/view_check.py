@@ -146,6 +146,7 @@ MESSAGES = [
     (["-x", "s.txt"], "unknown option '-x'"),
     (["-o", "/dev/full", "s.txt"], "No space left on device"),
     (["-o", "/dev/full", "many.txt"], "No space left on device"),
+    (["--format=json", "-o", "/dev/full", "many.txt"], "No space left on device"),
 ]
 
 
