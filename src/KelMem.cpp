@@ -97,19 +97,14 @@ struct ReportLine {
 void rlBegin(ReportLine* rl, KelOut* out)
 {
     rl->out = out;
-    rl->text = KO_Room(out, kReportLine);
-    if (!rl->text)
-        rl->text = rl->own;
+    rl->text = KO_Begin(out, rl->own, kReportLine);
     rl->len = 0;
 }
 
 // Writes the line out.
 void rlEnd(ReportLine* rl)
 {
-    if (rl->text == rl->own)
-        KO_Write(rl->out, rl->own, rl->len);
-    else
-        KO_Commit(rl->out, rl->len);
+    KO_End(rl->out, rl->text, rl->own, rl->len);
 }
 
 void rlPut(ReportLine* rl, const char* s, size_t n)

@@ -72,6 +72,23 @@ inline void KO_Commit(KelOut* out, size_t k)
     out->len += k;
 }
 
+// Where a piece of text of up to n bytes is made: in place in out when it
+// has room (KO_Room), else in own, the caller's n bytes.
+inline char* KO_Begin(KelOut* out, char* own, size_t n)
+{
+    char* room = KO_Room(out, n);
+    return room ? room : own;
+}
+
+// Keeps the len bytes made at text, as KO_Begin(out, own, n) gave it.
+inline void KO_End(KelOut* out, const char* text, const char* own, size_t len)
+{
+    if (text == own)
+        KO_Write(out, own, len);
+    else
+        KO_Commit(out, len);
+}
+
 // Writes value in decimal, right-aligned in at least width columns ("%*d").
 void KO_Int(KelOut* out, int32_t value, int32_t width);
 

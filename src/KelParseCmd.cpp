@@ -118,19 +118,14 @@ struct Echo {
 
 void echoBegin(Echo* e)
 {
-    e->text = KO_Room(e->out, kEchoText);
-    if (!e->text)
-        e->text = e->own;
+    e->text = KO_Begin(e->out, e->own, kEchoText);
     e->len = 0;
 }
 
 // Writes out what the echo holds.
 void echoEnd(Echo* e)
 {
-    if (e->text == e->own)
-        KO_Write(e->out, e->own, e->len);
-    else
-        KO_Commit(e->out, e->len);
+    KO_End(e->out, e->text, e->own, e->len);
 }
 
 // Adds a blank and the n bytes of s, one token or several that stand one

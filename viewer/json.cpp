@@ -360,9 +360,9 @@ size_t processesRoom(const MemState& st)
     return room;
 }
 
-char* processes(char* w, const MemState& st)
+// Writes each live process with write(w, id), comma-separated.
+template <typename Write> char* liveProcesses(char* w, const MemState& st, Write write)
 {
-    *w++ = '[';
     bool first = true;
     for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
         if (!st.live[id])
@@ -370,8 +370,15 @@ char* processes(char* w, const MemState& st)
         if (!first)
             *w++ = ',';
         first = false;
-        w = process(w, id, st.segs[id]);
+        w = write(w, id);
     }
+    return w;
+}
+
+char* processes(char* w, const MemState& st)
+{
+    *w++ = '[';
+    w = liveProcesses(w, st, [&](char* at, int32_t id) { return process(at, id, st.segs[id]); });
     *w++ = ']';
     return w;
 }
@@ -661,15 +668,7 @@ size_t keptStateRoom(const MemState& st, const JsonStateText& kept)
 char* keptState(char* w, const MemState& st, const JsonStateText& kept)
 {
     w = lit(w, ",\"processes\":[");
-    bool first = true;
-    for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
-        if (!st.live[id])
-            continue;
-        if (!first)
-            *w++ = ',';
-        first = false;
-        w = put(w, kept.process[id]);
-    }
+    w = liveProcesses(w, st, [&](char* at, int32_t id) { return put(at, kept.process[id]); });
     w = lit(w, "],\"free\":");
     w = areas(w, st.free);
     return lit(w, ",\"cells\":[");
