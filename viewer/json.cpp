@@ -442,6 +442,19 @@ size_t statsRoom(const Stats& s)
            (4 + s.histogram.size()) * (kNumberRoom + 1) + 5;
 }
 
+// Writes the numbers of list, comma-separated.
+template <typename List> char* numbers(char* w, const List& list)
+{
+    bool first = true;
+    for (const auto& v : list) {
+        if (!first)
+            *w++ = ',';
+        first = false;
+        w = number(w, v);
+    }
+    return w;
+}
+
 char* stats(char* w, const Stats& s)
 {
     w = lit(w, "{\"free\":");
@@ -453,11 +466,7 @@ char* stats(char* w, const Stats& s)
     w = lit(w, ",\"fragmentation\":");
     w = fraction(w, s.fragmentation);
     w = lit(w, ",\"histogram\":[");
-    for (size_t i = 0; i < s.histogram.size(); i++) {
-        if (i)
-            *w++ = ',';
-        w = number(w, s.histogram[i]);
-    }
+    w = numbers(w, s.histogram);
     return lit(w, "]}");
 }
 
@@ -478,11 +487,7 @@ char* request(char* w, const Step& s)
     w = lit(w, ",\"request\":{\"cells\":");
     w = number(w, s.requestCells);
     w = lit(w, ",\"sizes\":[");
-    for (size_t i = 0; i < s.requestSizes.size(); i++) {
-        if (i)
-            *w++ = ',';
-        w = number(w, s.requestSizes[i]);
-    }
+    w = numbers(w, s.requestSizes);
     w = lit(w, "]},\"placements\":{\"first\":");
     w = position(w, s.placements.first);
     w = lit(w, ",\"best\":");
