@@ -346,6 +346,12 @@ ErrMessage_t loadHeader(Load* ld, int32_t addr, int32_t* numSegments, int32_t* s
     ErrMessage_t err = readHeader(ld, numSegments, segSizes);
     if (err != ERR_NONE)
         return err;
+    const KelPlacer* placer = ld->kmm->placer;
+    if (placer && placer->place) {
+        addr = placer->place(placer->ctx, ld->kmm, ld->process, addr, *numSegments, segSizes);
+        if (addr < 0)
+            return ERR_INSUFFICIENTMEM;
+    }
     // The arguments are sound by now: ERR_UNKNOWN means the heap ran out,
     // anything else that main memory has no room.
     err = KMM_AllocateProcessAt(ld->kmm, ld->process, addr, *numSegments, segSizes);

@@ -15,6 +15,18 @@ extern const char* const DataType_String[];
 extern const char* const DataType_Instruction[];
 extern const char* const* const DataType_List[];
 
+// The caller's say in where a load goes, asked once the load file's sizes
+// are read: place(ctx, kmm, process, addr, nSegs, sizes) returns the cell at
+// which segment 0 is to start, the segments following back to back as
+// always, or -1 when the caller finds no room (the load then fails with
+// ERR_INSUFFICIENTMEM). addr is the cell the script gave. A KelMM whose
+// placer is nullptr places every load at its addr.
+struct KelPlacer {
+    int32_t (*place)(void* ctx, const KelMM* kmm, int32_t process, int32_t addr, int32_t nSegs,
+                     const int32_t* sizes);
+    void* ctx;
+};
+
 // Loads the file as process `process` (0-9) with its segments placed back to
 // back from cell addr. On ERR_NONE the process exists with the file's values
 // in its cells; on any other result no process is left in the slot (or the

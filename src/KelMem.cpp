@@ -281,6 +281,7 @@ KelMM* KMM_Create(int32_t memSize)
     }
     kmm->memSize = memSize;
     kmm->out = nullptr;
+    kmm->placer = nullptr;
     return kmm;
 }
 

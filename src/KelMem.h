@@ -44,6 +44,9 @@ constexpr int32_t KMM_PROCESS_SLOTS = 10;
 // Most segments a load file may declare, and columns of the process table.
 constexpr int32_t KMM_MAX_SEGMENTS = 4;
 
+// Decides where loads go instead of their lines (KelLoad.h).
+struct KelPlacer;
+
 struct KelMM {
     // Slot n holds process n; nullptr when it does not exist.
     Process* processList[KMM_PROCESS_SLOTS];
@@ -51,6 +54,8 @@ struct KelMM {
     int32_t memSize;  // number of cells
     SegList* memFree; // head of the free list, sorted by pos; nullptr when empty
     KelOut* out;      // where reports and the run's text go; nullptr: standard output
+    // Asked where each load goes; nullptr (kelmem): where its line says.
+    const KelPlacer* placer;
 };
 
 // Cells of the machine that kelmem runs.

@@ -382,7 +382,7 @@ void banner(KelMM* kmm, const char* what, const char* file, const char* dashes,
     KO_Puts(kmm->out, " ");
     KO_Puts(kmm->out, file);
     KO_Puts(kmm->out, dashes);
-    tell(obs, KelEvent{EVENT_BANNER, file, 0, nullptr, ERR_NONE, nullptr});
+    tell(obs, KelEvent{EVENT_BANNER, file, 0, nullptr, ERR_NONE, nullptr, 0});
 }
 
 void bannerResult(KelMM* kmm, const char* file, int32_t result, const KelObserver* obs)
@@ -423,9 +423,10 @@ bool refill(Script* sc, bool* failed)
 // KMM_LINE_BUFFER) would: through the next line feed, at most
 // KMM_LINE_BUFFER - 1 bytes, NUL-terminated; "" at the end of the file.
 // False when a read failed: the file ends there, the piece is lost.
+// *lineEnd tells whether the piece ends a line of the file.
 // A block of our own rather than stdio: fgets cost as much as running the
 // line.
-bool nextPiece(Script* sc, char* buf)
+bool nextPiece(Script* sc, char* buf, bool* lineEnd)
 {
     constexpr size_t kMax = KMM_LINE_BUFFER - 1;
     size_t len = 0;
@@ -442,6 +443,7 @@ bool nextPiece(Script* sc, char* buf)
             break;
     }
     buf[len] = '\0';
+    *lineEnd = len > 0 && buf[len - 1] == '\n';
     return !failed;
 }
 
@@ -450,11 +452,13 @@ int32_t runLines(const char* fname, Script* sc, KelMM* kmm, const KelObserver* o
 {
     char buf[KMM_LINE_BUFFER] = {};
     int32_t line = 0;
+    int32_t fileLine = 1; // the line of the file the next piece begins in
     Label label = labelOf(0);
     for (;;) {
         // A read that fails short of the end (a directory, an I/O error)
         // ends the file; retrying would loop for ever.
-        if (!nextPiece(sc, buf))
+        bool lineEnd = false;
+        if (!nextPiece(sc, buf, &lineEnd))
             return -1;
         ErrMessage_t error = ERR_NONE;
         // strlen(buf) >= 2: a piece may hold NULs.
@@ -467,8 +471,10 @@ int32_t runLines(const char* fname, Script* sc, KelMM* kmm, const KelObserver* o
             error = parseLine(buf, kmm, label, &cmd);
             reportError(kmm ? kmm->out : nullptr, error);
             tell(obs, KelEvent{EVENT_LINE, fname, line, buf, error,
-                               cmd.command == COMMAND_ERROR ? nullptr : &cmd});
+                               cmd.command == COMMAND_ERROR ? nullptr : &cmd, fileLine});
         }
+        if (lineEnd && fileLine < INT32_MAX) // GCOVR_EXCL_BR_LINE: 2^31 lines take hours
+            fileLine++;
         if (error == ERR_PARSEEND)
             return -1;
         if (sc->eof)

@@ -88,6 +88,9 @@ struct KelEvent {
     // EVENT_LINE: the command carried out, or nullptr when the line broke the
     // grammar; valid during the call only.
     const KelCommand* command;
+    // EVENT_LINE: the line of the file, from 1, that the piece begins in;
+    // unlike line it counts empty lines and not the pieces of long ones.
+    int32_t fileLine;
 };
 
 // An observer of a run: seen(ctx, event) is called for each event, in order.

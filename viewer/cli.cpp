@@ -12,13 +12,14 @@ namespace kv {
 
 namespace {
 
-enum LongOnly { OPT_COLOR = 256, OPT_QUIZ };
+enum LongOnly { OPT_COLOR = 256, OPT_QUIZ, OPT_POLICY };
 
 const option kLongOptions[] = {
     {"format", required_argument, nullptr, 'f'},
     {"output", required_argument, nullptr, 'o'},
     {"color", required_argument, nullptr, OPT_COLOR},
     {"quiz", no_argument, nullptr, OPT_QUIZ},
+    {"policy", required_argument, nullptr, OPT_POLICY},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -118,6 +119,12 @@ CliAction kv_ParseArgs(int argc, char** argv, Options* opt, std::string* error)
         case OPT_QUIZ:
             opt->quiz = true;
             break;
+        case OPT_POLICY:
+            if (!kv_ReadPolicy(optarg, &opt->policy)) {
+                *error = std::string("unknown policy '") + optarg + "' (first, best, worst or next)";
+                return CliAction::Usage;
+            }
+            break;
         case 'h':
             return CliAction::Help;
         case 'V':
@@ -156,6 +163,8 @@ const char* kv_HelpText()
            "                       NO_COLOR is set), always or never\n"
            "      --quiz           html only: the page asks for a prediction before\n"
            "                       it shows each step\n"
+           "      --policy=POLICY  replay: place every load where first, best, worst\n"
+           "                       or next fit puts it instead of at its address\n"
            "  -h, --help           print this help and exit\n"
            "  -V, --version        print the version and exit\n"
            "\n"

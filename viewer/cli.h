@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "replay.h"
+
 namespace kv {
 
 enum class Format { Text, Json, Html };
@@ -14,6 +16,7 @@ struct Options {
     std::string output; // empty: standard output
     Color color = Color::Auto;
     bool quiz = false;
+    Policy policy = Policy::Script; // loads placed by this policy instead
     std::vector<std::string> scripts;
 };
 

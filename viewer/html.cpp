@@ -51,10 +51,12 @@ HtmlSink::~HtmlSink()
         std::fclose(spool_);
 }
 
+// The runs follow one another in one array, each from its meta to its end.
 void HtmlSink::begin(const std::vector<std::string>& files)
 {
-    spooled_.text().push_back('[');
-    kv_JsonMeta(&spooled_.text(), files, true);
+    spooled_.text().push_back(runs_++ == 0 ? '[' : ',');
+    kv_JsonMeta(&spooled_.text(), files, true, policy_);
+    steps_ = 0;
 }
 
 void HtmlSink::banner(std::string_view file, std::string_view output)
@@ -79,9 +81,10 @@ void HtmlSink::end(uint64_t steps, const MemState& last)
     steps_ = steps;
     spooled_.text().push_back(',');
     kv_JsonEnd(&spooled_.text(), steps);
-    spooled_.text().push_back(']');
     spooled_.flush(true);
-    last_ = last;
+    if (policy_.empty())
+        last_ = last;
+    policy_.clear();
 }
 
 bool HtmlSink::finish(BlockWriter* out, bool quiz, std::string* error)
@@ -115,6 +118,7 @@ bool HtmlSink::finish(BlockWriter* out, bool quiz, std::string* error)
                 *error = "cannot read the trace back from its temporary file";
                 return false;
             }
+            out->write("]");
         } else if (p.name == kOptionsPlace) {
             out->write(quiz ? "{\"quiz\":true}" : "{\"quiz\":false}");
         } else {

@@ -23,6 +23,12 @@ class HtmlSink : public Sink {
     HtmlSink(const HtmlSink&) = delete;
     HtmlSink& operator=(const HtmlSink&) = delete;
 
+    // Several runs of the same scripts (the run as written, then its policy
+    // replays) go into one page, in the order they are made.
+    void policy(std::string_view name) override
+    {
+        policy_ = name;
+    }
     void begin(const std::vector<std::string>& files) override;
     void banner(std::string_view file, std::string_view output) override;
     void step(const Step& step) override;
@@ -42,6 +48,8 @@ class HtmlSink : public Sink {
     std::FILE* spool_;  // the events so far, comma-separated; nullptr when it could not be made
     BlockWriter spooled_; // writes to spool_
     uint64_t steps_ = 0; // steps seen; the run's count once it ended
+    int runs_ = 0;       // runs begun
+    std::string policy_; // the policy of the run being made; empty: as written
     MemState last_;
 };
 

@@ -477,9 +477,9 @@ char* position(char* w, int32_t pos)
 
 size_t requestRoom(const Step& s)
 {
-    return sizeof ",\"request\":{\"cells\":,\"sizes\":[]},\"placements\":{\"first\":,\"best\":,"
-                  "\"worst\":,\"next\":}" +
-           (5 + s.requestSizes.size()) * (kNumberRoom + 1);
+    return sizeof ",\"request\":{\"cells\":,\"sizes\":[],\"at\":,\"rover\":},\"placements\":{"
+                  "\"first\":,\"best\":,\"worst\":,\"next\":}" +
+           (7 + s.requestSizes.size()) * (kNumberRoom + 1);
 }
 
 char* request(char* w, const Step& s)
@@ -488,7 +488,11 @@ char* request(char* w, const Step& s)
     w = number(w, s.requestCells);
     w = lit(w, ",\"sizes\":[");
     w = numbers(w, s.requestSizes);
-    w = lit(w, "]},\"placements\":{\"first\":");
+    w = lit(w, "],\"at\":");
+    w = position(w, s.requestAt);
+    w = lit(w, ",\"rover\":");
+    w = number(w, s.rover);
+    w = lit(w, "},\"placements\":{\"first\":");
     w = position(w, s.placements.first);
     w = lit(w, ",\"best\":");
     w = position(w, s.placements.best);
@@ -507,12 +511,17 @@ void kv_JsonString(std::string* out, std::string_view bytes, bool html)
     appendTo(out, stringRoom(bytes.size()), [&](char* w) { return string(w, bytes, html); });
 }
 
-void kv_JsonMeta(std::string* out, const std::vector<std::string>& files, bool html)
+void kv_JsonMeta(std::string* out, const std::vector<std::string>& files, bool html,
+                 std::string_view policy)
 {
     out->append("{\"type\":\"meta\",\"schema\":\"kelmem-trace/1\",\"version\":");
     kv_JsonString(out, KELMEM_VERSION, html);
     out->append(",\"memory\":");
     out->append(std::to_string(kCells));
+    if (!policy.empty()) {
+        out->append(",\"policy\":");
+        kv_JsonString(out, policy, html);
+    }
     out->append(",\"files\":[");
     for (size_t i = 0; i < files.size(); i++) {
         if (i)
@@ -557,13 +566,16 @@ char* stepStart(char* w, std::string_view file, bool html)
 // The line number, the line and kelmem's text for it.
 size_t lineRoom(const Step& s)
 {
-    return sizeof ",\"text\":,\"output\":" + kNumberRoom + stringRoom(s.text.size()) +
+    return sizeof ",\"fileLine\":,\"text\":,\"output\":" + 2 * kNumberRoom +
+           stringRoom(s.text.size()) +
            stringRoom(s.output.size());
 }
 
 char* stepLine(char* w, const Step& s, bool html)
 {
     w = number(w, s.line);
+    w = lit(w, ",\"fileLine\":");
+    w = number(w, s.fileLine);
     w = lit(w, ",\"text\":");
     w = string(w, s.text, html);
     w = lit(w, ",\"output\":");
@@ -766,7 +778,7 @@ void kv_JsonEnd(std::string* out, uint64_t steps)
 
 void JsonLinesSink::begin(const std::vector<std::string>& files)
 {
-    kv_JsonMeta(&line_, files, false);
+    kv_JsonMeta(&line_, files, false, policy_);
     putLine();
 }
 

@@ -21,7 +21,9 @@ namespace kv {
 void kv_JsonString(std::string* out, std::string_view bytes, bool html);
 
 // Appends one event as a JSON object, without a line end.
-void kv_JsonMeta(std::string* out, const std::vector<std::string>& files, bool html);
+// A replay's meta names its policy; a run as written has none.
+void kv_JsonMeta(std::string* out, const std::vector<std::string>& files, bool html,
+                 std::string_view policy = {});
 void kv_JsonBanner(std::string* out, std::string_view file, std::string_view output, bool html);
 void kv_JsonStep(std::string* out, const Step& step, bool html);
 
@@ -50,6 +52,10 @@ void kv_JsonEnd(std::string* out, uint64_t steps);
 class JsonLinesSink : public Sink {
   public:
     explicit JsonLinesSink(BlockWriter* out) : out_(out) {}
+    void policy(std::string_view name) override
+    {
+        policy_ = name;
+    }
     void begin(const std::vector<std::string>& files) override;
     void banner(std::string_view file, std::string_view output) override;
     void step(const Step& step) override;
@@ -62,6 +68,7 @@ class JsonLinesSink : public Sink {
     JsonStateText kept_;
     RoomBuffer buf_;   // lines gathered for the next write
     std::string line_; // an event other than a step, as it is written
+    std::string policy_; // a replay's policy; empty for the run as written
 };
 
 } // namespace kv

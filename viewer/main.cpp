@@ -11,6 +11,7 @@
 #include "html.h"
 #include "json.h"
 #include "outfile.h"
+#include "replay.h"
 #include "textmap.h"
 #include "trace.h"
 
@@ -43,17 +44,23 @@ int run(const kv::Options& opt)
     switch (opt.format) {
     case kv::Format::Text: {
         kv::TextMapSink sink(&writer, colorFor(opt.color, out.fp()));
-        traced = kv::kv_Trace(opt.scripts, &sink);
+        traced = kv::kv_Trace(opt.scripts, &sink, opt.policy);
         break;
     }
     case kv::Format::Json: {
         kv::JsonLinesSink sink(&writer);
-        traced = kv::kv_Trace(opt.scripts, &sink);
+        traced = kv::kv_Trace(opt.scripts, &sink, opt.policy);
         break;
     }
     case kv::Format::Html: {
+        // The page compares the run with its four policy replays.
         kv::HtmlSink page;
-        traced = kv::kv_Trace(opt.scripts, &page);
+        traced = kv::kv_Trace(opt.scripts, &page, opt.policy);
+        for (kv::Policy p : {kv::Policy::First, kv::Policy::Best, kv::Policy::Worst,
+                             kv::Policy::Next}) {
+            if (traced && !page.full())
+                traced = kv::kv_Trace(opt.scripts, &page, p);
+        }
         if (traced && !page.finish(&writer, opt.quiz, &error))
             return fail(error);
         break;

@@ -12,6 +12,7 @@
 
 #include "explain.h"
 #include "placement.h"
+#include "replay.h"
 
 namespace kv {
 
@@ -99,11 +100,12 @@ std::string_view lineText(const char* text)
 
 class Tracer {
   public:
-    Tracer(KelMM* kmm, Sink* sink)
-        : kmm_(kmm), sink_(sink), cells_(kmm->mem, kmm->mem + kmm->memSize)
+    Tracer(KelMM* kmm, Sink* sink, Replay* replay)
+        : kmm_(kmm), sink_(sink), replay_(replay), cells_(kmm->mem, kmm->mem + kmm->memSize)
     {
         kv_ReadState(kmm, &before_);
         kv_Stats(before_.free, &step_.stats);
+        beforeStats_ = step_.stats;
     }
 
     static void seen(void* ctx, const KelEvent* ev)
@@ -161,34 +163,49 @@ class Tracer {
         diffCells(static_cast<size_t>(from), static_cast<size_t>(to));
     }
 
+    // Where the line's load was placed: its address, or the replay's
+    // answer once the loader asked; -1 when it went nowhere.
+    int32_t placedAt(const KelCommand& cmd) const
+    {
+        return replay_->asked ? replay_->at : cmd.addr;
+    }
+
     // The line's cell changes. Only a load and a store write cells; the other
     // commands print, or give segments back with their cells as they are. So
     // only the cells a line can write are compared: a store's one cell, and
-    // the area a load reserves from its address on (none when it did not
-    // read the sizes).
+    // the area a load reserves from where it was placed on (none when it did
+    // not read the sizes).
     void lineCells(const KelCommand* cmd, ErrMessage_t error)
     {
         step_.cells.clear();
-        if (cmd && cmd->command == COMMAND_LOADFILE) {
+        if (cmd && cmd->command == COMMAND_LOADFILE && placedAt(*cmd) >= 0) {
             int64_t len = 0;
             for (int32_t i = 0; i < cmd->nSegs; i++)
                 len += cmd->sizes[i];
-            diffArea(cmd->addr, len);
+            diffArea(placedAt(*cmd), len);
         } else if (cmd && cmd->command == COMMAND_STORE && error == ERR_NONE) {
             diffArea(cmd->addr, 1);
         }
     }
 
     // The request and placements of a LoadFile whose sizes the loader read.
-    void request(const KelCommand& cmd)
+    // Next fit's what-if looks from the rover the run's own loads left;
+    // only a load that succeeds moves it, to the end of what it placed.
+    void request(const KelCommand& cmd, ErrMessage_t error)
     {
         step_.requestSizes.assign(cmd.sizes, cmd.sizes + cmd.nSegs);
         step_.requestCells = 0;
         for (int32_t s : step_.requestSizes)
             step_.requestCells += s;
         step_.hasRequest = cmd.nSegs > 0;
-        if (step_.hasRequest)
-            step_.placements = kv_Place(before_.free, step_.requestCells, &rover_);
+        step_.requestAt = placedAt(cmd);
+        step_.rover = replay_->rover;
+        if (!step_.hasRequest)
+            return;
+        int32_t rover = replay_->rover;
+        step_.placements = kv_Place(before_.free, step_.requestCells, &rover);
+        if (error == ERR_NONE && step_.requestCells > 0 && step_.requestAt >= 0)
+            replay_->rover = static_cast<int32_t>((step_.requestAt + step_.requestCells) % kCells);
     }
 
     void onLine(const KelEvent& ev)
@@ -203,6 +220,7 @@ class Tracer {
         const MemState* after = changes ? &after_ : &before_;
         step_.file = ev.file;
         step_.line = ev.line;
+        step_.fileLine = ev.fileLine;
         step_.text = lineText(ev.text);
         step_.output = takeOutput();
         step_.error = ev.error;
@@ -216,25 +234,43 @@ class Tracer {
         in.line = ev.text;
         in.before = &before_;
         in.after = after;
-        if (ev.command && ev.command->command == COMMAND_LOADFILE) {
-            request(*ev.command);
+        KelCommand placed;
+        const bool load = ev.command && ev.command->command == COMMAND_LOADFILE;
+        if (load) {
+            request(*ev.command, ev.error);
             in.sizes = &step_.requestSizes;
             in.cells = step_.requestCells;
+            // A replayed load is explained at the cells it was given.
+            placed = *ev.command;
+            placed.addr = std::max(placedAt(placed), 0);
+            in.command = &placed;
         }
         step_.hasExplain = kv_Explain(in, &step_.explain);
+        if (!step_.hasExplain)
+            step_.explain.clear();
+        if (load && replay_->asked) {
+            kv_ReplayNote(*replay_, ev.command->addr, step_.requestCells, ev.error, beforeStats_,
+                          &step_.explain);
+            step_.hasExplain = !step_.explain.empty();
+        }
+        replay_->asked = false;
+        replay_->at = -1;
         steps_++;
         sink_->step(step_);
-        if (changes)
+        if (changes) {
             std::swap(before_, after_);
+            beforeStats_ = step_.stats;
+        }
     }
 
     KelMM* kmm_;
     Sink* sink_;
+    Replay* replay_;            // the run's policy and next fit's rover
     std::vector<KelMem> cells_; // the cells as the last step left them
     MemState before_;           // the state after the last line
     MemState after_;            // the state after this line, when it may differ
     Step step_;                 // reused from line to line; stats always current
-    int32_t rover_ = 0;         // next fit's roving position
+    Stats beforeStats_;         // the free list's figures before the line
     uint64_t steps_ = 0;
 };
 
@@ -262,6 +298,11 @@ std::string kv_Range(int64_t pos, int64_t len)
 
 bool kv_Trace(const std::vector<std::string>& files, Sink* sink)
 {
+    return kv_Trace(files, sink, Policy::Script);
+}
+
+bool kv_Trace(const std::vector<std::string>& files, Sink* sink, Policy policy)
+{
     KelMM* kmm = KMM_Create(KMM_MEMORY_CELLS);
     if (!kmm)
         return false;
@@ -272,8 +313,15 @@ bool kv_Trace(const std::vector<std::string>& files, Sink* sink)
     for (const std::string& f : files)
         names.push_back(f.c_str());
     bool ok = true;
+    Replay replay;
+    replay.policy = policy;
+    const KelPlacer placer = {&kv_ReplayPlace, &replay};
+    if (policy != Policy::Script) {
+        kmm->placer = &placer;
+        sink->policy(kv_PolicyName(policy));
+    }
     {
-        Tracer tracer(kmm, sink);
+        Tracer tracer(kmm, sink, &replay);
         const KelObserver obs = {&Tracer::seen, &tracer};
         sink->begin(files);
         KMM_RunFiles(kmm, static_cast<int32_t>(names.size()), names.data(), &obs);

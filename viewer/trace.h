@@ -83,6 +83,7 @@ struct Placements {
 struct Step {
     std::string_view file;
     int32_t line = 0;
+    int32_t fileLine = 0;    // the line of the file the piece begins in, from 1
     std::string_view text;   // as the interpreter saw it, without its line end
     std::string_view output; // kelmem's text for the line
     ErrMessage_t error = ERR_NONE;
@@ -95,6 +96,8 @@ struct Step {
     bool hasRequest = false; // a LoadFile whose sizes the loader read
     int64_t requestCells = 0; // the sum of the sizes
     std::vector<int32_t> requestSizes;
+    int32_t requestAt = -1;  // where the loader was told to place it; -1: nowhere
+    int32_t rover = 0;       // next fit's rover before the line
     Placements placements;
     bool hasExplain = false;
     std::string explain;
@@ -105,6 +108,8 @@ struct Step {
 class Sink {
   public:
     virtual ~Sink() = default;
+    // Before begin, for a policy replay: the policy's name.
+    virtual void policy(std::string_view /*name*/) {}
     virtual void begin(const std::vector<std::string>& files) = 0;
     virtual void banner(std::string_view file, std::string_view output) = 0;
     virtual void step(const Step& step) = 0;
@@ -117,9 +122,14 @@ class Sink {
     }
 };
 
+enum class Policy;
+
 // Runs the scripts against a fresh 1000-cell manager, as kelmem does, and
-// tells sink of every event. False when the manager could not be made or its
-// text could not be kept (memory ran out); the trace is then incomplete.
+// tells sink of every event; with a policy other than Policy::Script, as a
+// replay that places every load by that policy (replay.h). False when the
+// manager could not be made or its text could not be kept (memory ran out);
+// the trace is then incomplete.
 bool kv_Trace(const std::vector<std::string>& files, Sink* sink);
+bool kv_Trace(const std::vector<std::string>& files, Sink* sink, Policy policy);
 
 } // namespace kv

@@ -16,6 +16,7 @@
 #include "json.h"
 #include "page_data.h"
 #include "placement.h"
+#include "replay.h"
 #include "trace.h"
 
 namespace {
@@ -237,7 +238,7 @@ class Collect : public kv::Sink {
 // zero.txt (no cells) and four.txt (2+1+3+1 cells), and the broken ones
 // magic.txt, count.txt, ins.txt (2 cells), data.txt, over.txt (one value too
 // many) and huge.txt (a size past any memory).
-Collect runScript(const std::string& script)
+Collect runScript(const std::string& script, kv::Policy policy = kv::Policy::Script)
 {
     kt_TempDir dir;
     dir.write("a.txt", "8585\n2\n2 5\nRUN HALT\n#42 \"hi\n");
@@ -258,9 +259,52 @@ Collect runScript(const std::string& script)
     const char* cwd = getcwd(here, sizeof here);
     Collect c;
     EXPECT_TRUE(cwd && chdir(dir.path.c_str()) == 0);
-    EXPECT_TRUE(kv::kv_Trace({"s.txt"}, &c));
+    EXPECT_TRUE(kv::kv_Trace({"s.txt"}, &c, policy));
     EXPECT_TRUE(cwd && chdir(cwd) == 0);
     return c;
+}
+
+// Replays place every load by their policy over the manager's free list,
+// whatever address the line gives; a load no hole takes is refused.
+TEST(Replay, EachPolicyPlacesEveryLoad)
+{
+    const int32_t R = -1; // refused for want of a hole
+    // Two holes, 0-299 (c.txt freed) and 650-999, then loads of 7, 300, 350 and 7.
+    const std::string holes = "P1 LoadFile @0 \"c.txt\nP2 LoadFile @300 \"d.txt\n"
+                              "P1 TerminateProcess\n";
+    const std::string jobs = "P3 LoadFile @999 \"b.txt\nP4 LoadFile @0 \"c.txt\n"
+                             "P5 LoadFile @0 \"d.txt\nP6 LoadFile @0 \"b.txt\n";
+    struct Row {
+        kv::Policy policy;
+        std::vector<int32_t> at; // of the four jobs
+    } rows[] = {
+        {kv::Policy::Script, {R, 0, R, R}},        // 999 runs past the end; 0 is taken
+        {kv::Policy::First, {0, 650, R, 7}},       // the lowest hole that fits
+        {kv::Policy::Best, {0, 650, R, 950}},      // the shortest that fits
+        {kv::Policy::Worst, {650, 657, R, 0}},     // the longest
+        {kv::Policy::Next, {650, 657, R, 957}},    // from the rover: 650 after P2
+    };
+    for (const Row& r : rows) {
+        const Collect c = runScript(holes + jobs, r.policy);
+        ASSERT_EQ(c.steps.size(), 7u);
+        for (size_t j = 0; j < r.at.size(); j++) {
+            const Seen& s = c.steps[3 + j];
+            const int id = static_cast<int>(3 + j);
+            const std::string what = std::string(kv::kv_PolicyTitle(r.policy)) + ", job " +
+                                     std::to_string(j + 1) + ": " + s.json;
+            if (r.at[j] == R) {
+                EXPECT_FALSE(s.state.live[id]) << what;
+                EXPECT_NE(s.output.find("Insufficient main memory to load file"),
+                          std::string::npos)
+                    << what;
+                continue;
+            }
+            ASSERT_TRUE(s.state.live[id]) << what;
+            EXPECT_EQ(s.state.segs[id][0].pos, r.at[j]) << what;
+            EXPECT_NE(s.json.find("\"at\":" + std::to_string(r.at[j]) + ","), std::string::npos)
+                << what;
+        }
+    }
 }
 
 TEST(Trace, StepLineHoldsEveryField)
@@ -268,7 +312,7 @@ TEST(Trace, StepLineHoldsEveryField)
     Collect c = runScript("P1 LoadFile @100 \"a.txt\nP1 STORE @103 #4294967295\n");
     ASSERT_EQ(c.steps.size(), 2u);
     EXPECT_EQ(c.steps[0].json,
-              "{\"type\":\"step\",\"file\":\"s.txt\",\"line\":1,\"text\":\"P1 LoadFile @100 "
+              "{\"type\":\"step\",\"file\":\"s.txt\",\"line\":1,\"fileLine\":1,\"text\":\"P1 LoadFile @100 "
               "\\\"a.txt\",\"output\":\"   1 P1 LoadFile @100 \\\"a.txt\\n\",\"error\":null,"
               "\"processes\":[{\"id\":1,\"segments\":[[100,2],[102,5]]}],"
               "\"free\":[[0,100],[107,893]],"
@@ -277,7 +321,7 @@ TEST(Trace, StepLineHoldsEveryField)
               "[106,\"empty\",null]],"
               "\"stats\":{\"free\":993,\"holes\":2,\"largest\":893,\"fragmentation\":0.1007,"
               "\"histogram\":[0,0,0,0,0,0,1,0,0,1]},"
-              "\"request\":{\"cells\":7,\"sizes\":[2,5]},"
+              "\"request\":{\"cells\":7,\"sizes\":[2,5],\"at\":100,\"rover\":0},"
               "\"placements\":{\"first\":0,\"best\":0,\"worst\":0,\"next\":0},"
               "\"explain\":\"P1 took cells 100-106 (7 cells) from the free area 0-999; 0-99 "
               "and 107-999 remain free.\"}");
@@ -409,7 +453,7 @@ TEST(Trace, LoadFromAPipeHasItsRequest)
     writer.join();
     ASSERT_EQ(chdir(cwd), 0);
     ASSERT_EQ(c.steps.size(), 1u);
-    EXPECT_NE(c.steps[0].json.find("\"request\":{\"cells\":7,\"sizes\":[3,4]}"),
+    EXPECT_NE(c.steps[0].json.find("\"request\":{\"cells\":7,\"sizes\":[3,4],\"at\":0,"),
               std::string::npos)
         << c.steps[0].json;
 }
@@ -421,11 +465,12 @@ TEST(Trace, FreeListIsTheManagersAndNextFitCarriesOver)
     ASSERT_EQ(c.steps.size(), 4u);
     EXPECT_EQ(c.steps[1].state.free, (std::vector<Area>{{7, 493}, {507, 493}}));
     EXPECT_EQ(c.steps[2].state.free, (std::vector<Area>{{0, 500}, {507, 493}}));
-    // Next fit: 0 for the first load (rover 7), 7 for the second (rover 14);
-    // then the rest of the free area 0-499 from the rover, 14-499, takes 300.
+    // Next fit's rover follows the loads that happened, not its own
+    // what-ifs: 7 after P1's load at 0, so 7 for P2; 507 after P2's at 500,
+    // and the free area 507-999 from the rover on takes 300.
     EXPECT_NE(c.steps[1].json.find("\"next\":7}"), std::string::npos) << c.steps[1].json;
-    EXPECT_NE(c.steps[3].json.find("\"placements\":{\"first\":0,\"best\":507,\"worst\":0,"
-                                   "\"next\":14}"),
+    EXPECT_NE(c.steps[3].json.find("\"rover\":507},\"placements\":{\"first\":0,\"best\":507,"
+                                   "\"worst\":0,\"next\":507}"),
               std::string::npos)
         << c.steps[3].json;
 }

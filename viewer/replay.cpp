@@ -1,0 +1,115 @@
+// Placement by policy for replays, over the manager's free list.
+
+#include "replay.h"
+
+#include "placement.h"
+
+namespace kv {
+
+namespace {
+
+struct PolicyName {
+    Policy policy;
+    std::string_view name;
+    std::string_view title;
+};
+
+constexpr PolicyName kPolicies[] = {
+    {Policy::Script, "", "the script"},
+    {Policy::First, "first", "first fit"},
+    {Policy::Best, "best", "best fit"},
+    {Policy::Worst, "worst", "worst fit"},
+    {Policy::Next, "next", "next fit"},
+};
+
+const PolicyName& entry(Policy p)
+{
+    for (const PolicyName& n : kPolicies) {
+        if (n.policy == p)
+            return n;
+    }
+    return kPolicies[0];
+}
+
+} // namespace
+
+std::string_view kv_PolicyName(Policy p)
+{
+    return entry(p).name;
+}
+
+std::string_view kv_PolicyTitle(Policy p)
+{
+    return entry(p).title;
+}
+
+bool kv_ReadPolicy(std::string_view name, Policy* out)
+{
+    for (const PolicyName& n : kPolicies) {
+        if (!n.name.empty() && n.name == name) {
+            *out = n.policy;
+            return true;
+        }
+    }
+    return false;
+}
+
+int32_t kv_PolicyPlace(Policy policy, const std::vector<Area>& free, int64_t n, int32_t rover)
+{
+    const Placements p = kv_Place(free, n, &rover);
+    switch (policy) {
+    case Policy::First:
+        return p.first;
+    case Policy::Best:
+        return p.best;
+    case Policy::Worst:
+        return p.worst;
+    case Policy::Next:
+        return p.next;
+    default:
+        return -1;
+    }
+}
+
+int32_t kv_ReplayPlace(void* ctx, const KelMM* kmm, int32_t /*process*/, int32_t /*addr*/,
+                       int32_t nSegs, const int32_t* sizes)
+{
+    auto* r = static_cast<Replay*>(ctx);
+    int64_t n = 0;
+    for (int32_t i = 0; i < nSegs; i++)
+        n += sizes[i];
+    std::vector<Area> free;
+    for (const SegList* s = KMM_SeekSegListHead(kmm->memFree); s; s = s->next)
+        free.push_back({s->seg.pos, s->seg.len});
+    r->asked = true;
+    // A process without cells has no hole to pick: it goes where its line says.
+    r->at = n == 0 ? -1 : kv_PolicyPlace(r->policy, free, n, r->rover);
+    return r->at;
+}
+
+void kv_ReplayNote(const Replay& r, int32_t lineAddr, int64_t cells, ErrMessage_t error,
+                   const Stats& before, std::string* out)
+{
+    if (!r.asked || cells == 0)
+        return;
+    std::string note(kv_PolicyTitle(r.policy));
+    note[0] = static_cast<char>(note[0] - 'a' + 'A');
+    if (r.at >= 0) {
+        note += " put it at " + kv_Range(r.at, cells) + "; the line says @" +
+                std::to_string(lineAddr) + ".";
+        if (error != ERR_NONE)
+            note += " The load failed all the same, on its values.";
+    } else {
+        note += " found no free area of " + std::to_string(cells) + " cells (" +
+                std::to_string(before.free) + " free in all, the largest " +
+                std::to_string(before.largest) + "): the load is refused.";
+    }
+    // A refused load never reached the line's address: what the line's own
+    // explanation says of it does not apply.
+    if (r.at < 0 || out->empty())
+        *out = note;
+    else
+        out->insert(0, note + " ");
+}
+
+} // namespace kv
