@@ -5,11 +5,14 @@
 // CHROMIUM (default /usr/bin/chromium); KELMEM_PAGE_KEEP=1 keeps the pages.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync } from 'node:child_process';
-import { mkdtempSync, writeFileSync, mkdirSync, rmSync } from 'node:fs';
+import { execFile, execFileSync } from 'node:child_process';
+import { mkdtempSync, readFileSync, writeFileSync, mkdirSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
-import { join } from 'node:path';
-import { pathToFileURL } from 'node:url';
+import { dirname, join } from 'node:path';
+import { fileURLToPath, pathToFileURL } from 'node:url';
+import { promisify } from 'node:util';
+
+const execFileAsync = promisify(execFile);
 
 let chromium;
 try {
@@ -33,20 +36,29 @@ after(async () => {
   else rmSync(work, { recursive: true, force: true });
 });
 
+// Text as the page shows it: a byte that is not UTF-8 (\udcXX in the trace)
+// as \xXX.
+const visible = (t) => t.replace(/[\udc80-\udcff]/g, (c) => '\\x' + (c.charCodeAt(0) - 0xdc00).toString(16).toUpperCase());
+
 // Runs kelmem-view in cwd; returns the page's address, the trace's steps and
-// the text the page shows as each step's output (banners go with the step
-// before them, or with the first step).
+// the text the page shows as each step's output: a "Parsing" banner and what
+// follows it go with the next step, other banners with the step before them.
 function make(cwd, name, scripts, extra = []) {
   const html = join(work, name + '.html');
   execFileSync(VIEW, ['--format=html', '-o', html, ...extra, ...scripts], { cwd });
   const jsonl = execFileSync(VIEW, ['--format=json', ...scripts], { cwd, maxBuffer: 1 << 28 }).toString('utf8');
   const events = jsonl.split('\n').filter(Boolean).map((l) => JSON.parse(l));
   const steps = [], shown = [''];
+  let lead = '';
   for (const e of events) {
-    if (e.type === 'step') { steps.push(e); shown[steps.length] = (steps.length === 1 ? shown[0] : '') + e.output; }
-    if (e.type === 'banner') shown[steps.length] += e.output;
+    if (e.type === 'step') { steps.push(e); shown[steps.length] = lead + visible(e.output); lead = ''; }
+    if (e.type === 'banner') {
+      if (lead || e.output.startsWith('---------------Parsing ') || !steps.length) lead += visible(e.output);
+      else shown[steps.length] += visible(e.output);
+    }
   }
-  return { url: pathToFileURL(html).href, steps, shown };
+  if (steps.length) shown[steps.length] += lead;
+  return { url: pathToFileURL(html).href, steps, shown, html };
 }
 
 // The owner of every cell after a step, from the trace's process list.
@@ -170,7 +182,7 @@ test('nothing in a hostile run becomes markup or runs', async () => {
   const { page, problems, close } = await open(url, '', { bypassCSP: true });
   await page.evaluate(() => { window.pwn = () => { window.pwned = true; }; });
   for (let n = 1; n <= steps.length; n++) {
-    assert.equal(await page.textContent('#src'), steps[n - 1].text);
+    assert.equal(await page.textContent('#src'), visible(steps[n - 1].text));
     assert.equal(await page.textContent('#out'), shown[n]);
     await page.focus(`[data-addr="${n}"]`);
     await page.keyboard.press('j');
@@ -268,6 +280,8 @@ test('a quiz hides each result until predicted, offers fixed choices and keeps t
   assert.ok([...mixed.values()].includes(3), 'some command both fails and succeeds');
   assert.equal(await page.textContent('#score'), `Score: ${right} of ${N - 1} right`);
   assert.deepEqual(await stateShown(page), before);
+  page.once('dialog', (d) => d.accept());
+  await page.click('#teacher summary');
   await page.click('#revealAll');
   await page.keyboard.press('Home');
   await page.keyboard.press('End');
@@ -276,4 +290,200 @@ test('a quiz hides each result until predicted, offers fixed choices and keeps t
   assert.equal(await page.textContent('#score'), `Score: ${right} of ${N - 1} right`);
   assert.deepEqual(problems, []);
   await close();
+});
+
+// The replays of the examples that teach placement, as the README's table
+// counts them: each policy's refused loads, from its own --policy trace and
+// on the page, and best fit refusing at step 9 the job that first fit places.
+test('the page compares the four policy replays with the script as written', async () => {
+  const readme = readFileSync(join(EXAMPLES, '..', 'README.md'), 'utf8');
+  const rows = {};
+  for (const m of readme.matchAll(/^\| (the script as written|first fit|best fit|worst fit|next fit) \| (\d+) \| (\d+) \|$/gm))
+    rows[m[1] === 'the script as written' ? 'script' : m[1].split(' ')[0]] = [+m[2], +m[3]];
+  assert.deepEqual(Object.keys(rows).sort(), ['best', 'first', 'next', 'script', 'worst']);
+  for (const [i, name] of ['fit-first', 'fit-best'].entries()) {
+    const run = make(EXAMPLES, name, [name + '.txt']);
+    const want = Object.fromEntries(Object.entries(rows).map(([k, v]) => [k, v[i]]));
+    const fromTraces = {};
+    for (const policy of ['first', 'best', 'worst', 'next']) {
+      const jsonl = execFileSync(VIEW, ['--format=json', '--policy=' + policy, name + '.txt'], { cwd: EXAMPLES }).toString('utf8');
+      const events = jsonl.split('\n').filter(Boolean).map((l) => JSON.parse(l));
+      assert.equal(events[0].policy, policy);
+      fromTraces[policy] = events.filter((e) => e.type === 'step' && e.error === events[0].errors[7]).length;
+    }
+    fromTraces.script = run.steps.filter((s) => s.error === 'Insufficient main memory to load file').length;
+    assert.deepEqual(fromTraces, want, name + ': the traces against the README');
+    const { page, problems, close } = await open(run.url, '#step=' + run.steps.length);
+    const table = await page.$$eval('#runTable tr[data-policy]', (trs) =>
+      Object.fromEntries(trs.map((r) => [r.dataset.policy, Number(r.querySelector('.refused').textContent)])));
+    assert.deepEqual(table, want, name + ': the page against the README');
+    await page.evaluate(() => { location.hash = '#step=9'; });
+    await page.waitForFunction(() => document.getElementById('step').textContent === '9');
+    const caps = await page.$$eval('.policies figure', (fs) =>
+      Object.fromEntries(fs.map((f) => [f.dataset.policy, f.querySelector('figcaption').textContent])));
+    assert.match(caps.first, /^first fit: loaded at 505-544/);
+    assert.match(caps.best, /^best fit: refused: no hole of 40/);
+    assert.deepEqual(problems, []);
+    await close();
+  }
+});
+
+// A what-if marker, the rover and a map cell are boxes on the screen: each
+// marker lies within the box of the cell it marks, at any width.
+test('markers lie on their cells, on a phone and on a wide screen', async () => {
+  const run = make(EXAMPLES, 'fit-markers', ['fit-first.txt']);
+  for (const width of [390, 1920]) {
+    const { page, problems, close } = await open(run.url, '', { viewport: { width, height: 900 } });
+    assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= innerWidth), `no sideways scroll at ${width}`);
+    let seen = 0;
+    for (let n = 1; n <= run.steps.length; n++) {
+      if (!run.steps[n - 1].request) continue;
+      await page.evaluate((h) => { location.hash = h; }, '#step=' + n);
+      await page.waitForFunction((k) => document.getElementById('step').textContent === k, String(n));
+      const boxes = await page.$$eval('#map .mk, #map .rv', (els) => els.map((e) => {
+        const c = e.parentElement.getBoundingClientRect(), m = e.getBoundingClientRect();
+        return [e.className + ' ' + (e.dataset.policy || '') + ' @' + e.parentElement.dataset.addr,
+          m.width > 0 && m.left >= c.left - 0.5 && m.right <= c.right + 0.5 && m.top >= c.top - 0.5 && m.bottom <= c.bottom + 0.5];
+      }));
+      for (const [what, inside] of boxes) assert.ok(inside, `${what} at step ${n}, width ${width}`);
+      seen += boxes.length;
+    }
+    assert.ok(seen >= 20);
+    assert.deepEqual(problems, []);
+    await close();
+  }
+});
+
+// data-changed marks exactly the cells whose owner or value the step
+// changed; data-blocked the range a load refused for want of room asked for.
+test('the map marks what each step changed and what a refused load asked for', async () => {
+  const run = make(EXAMPLES, 'changed', ['demo.txt']);
+  const { page, problems, close } = await open(run.url);
+  const kinds = new Set();
+  for (let n = 1; n <= run.steps.length; n++) {
+    const s = run.steps[n - 1];
+    const before = n > 1 ? ownersOf(run.steps[n - 2]) : new Array(1000).fill('free');
+    const after = ownersOf(s);
+    const want = new Set(s.cells.map((c) => c[0]));
+    for (let a = 0; a < 1000; a++) if (before[a] !== after[a]) want.add(a);
+    await page.evaluate((h) => { location.hash = h; }, '#step=' + n);
+    await page.waitForFunction((k) => document.getElementById('step').textContent === k, String(n));
+    const got = await page.$$eval('#map [data-changed]', (els) => els.map((e) => Number(e.dataset.addr)));
+    assert.deepEqual(got, [...want].sort((x, y) => x - y), `changed cells at step ${n}: ${s.text}`);
+    if (want.size) kinds.add(s.text.split(/\s+/)[1]);
+  }
+  assert.deepEqual([...kinds].sort(), ['LoadFile', 'STORE', 'TerminateProcess']);
+  await close();
+  const fit = make(EXAMPLES, 'blocked', ['fit-best.txt']);
+  const b = await open(fit.url, '#step=9');
+  assert.deepEqual(await b.page.$$eval('#map [data-blocked]', (els) => els.map((e) => Number(e.dataset.addr))),
+    [...Array(40).keys()].map((i) => 30 + i));
+  assert.deepEqual(await b.page.$$eval('#map [data-changed]', (els) => els.length), 0);
+  assert.deepEqual([...problems, ...b.problems], []);
+  await b.close();
+});
+
+// Before a step is revealed nothing of its script comment shows, while the
+// request (the load file's sizes) does; progress survives a reload.
+test('a quiz shows no comment before the reveal and keeps its progress', async () => {
+  const run = make(EXAMPLES, 'quiz-fit', ['fit-best.txt'], ['--quiz']);
+  const { page, problems, close } = await open(run.url);
+  const commentOf = (t) => (/(?:^|\s)(\/\/.*)$/.exec(t) || [])[1];
+  for (let n = 1; n <= run.steps.length; n++) {
+    const s = run.steps[n - 1];
+    const text = await page.innerText('body');
+    assert.ok(!text.includes('//'), `no comment before step ${n} is revealed`);
+    if (s.request) assert.match(await page.textContent('#request'), new RegExp(`^Request: ${s.request.cells} cells`));
+    await page.check('#quiz input[name=err][value="0"]');
+    if (await page.$('#quiz input[name=holes]')) {
+      await page.fill('#quiz input[name=holes]', '1');
+      await page.fill('#quiz input[name=largest]', '1');
+    }
+    await page.click('#quiz button[type=submit]');
+    if (commentOf(s.text)) assert.ok((await page.innerText('#src')).includes(commentOf(s.text)), `comment after step ${n}`);
+    if (n === 3) {
+      await page.reload();
+      await page.waitForSelector('html[data-ready="true"]');
+      assert.equal(await page.textContent('#score'), 'Score: 0 of 3 right');
+      assert.equal(await shownStep(page), 3);
+      await page.focus('#next');
+    }
+    // After each answer Next leads on, and the next question has the focus.
+    if (n < run.steps.length) {
+      await page.keyboard.press('Enter');
+      assert.equal(await page.evaluate(() => document.activeElement.name), 'err', `focus on question ${n + 1}`);
+    }
+  }
+  assert.deepEqual(problems, []);
+  await close();
+});
+
+test('axe-core finds no violation at the first, a failing and the last step, nor in a quiz', async () => {
+  const axe = readFileSync(join(dirname(fileURLToPath(import.meta.url)), 'node_modules/axe-core/axe.min.js'), 'utf8');
+  const fit = make(EXAMPLES, 'axe', ['fit-best.txt']);
+  const quiz = make(EXAMPLES, 'axe-quiz', ['fit-best.txt'], ['--quiz']);
+  const n = fit.steps.length;
+  assert.ok(fit.steps[8].error);
+  for (const [url, hash, answer] of [[fit.url, '#step=1'], [fit.url, '#step=9'], [fit.url, '#step=' + n],
+    [quiz.url, '', false], [quiz.url, '', true]]) {
+    const { page, problems, close } = await open(url, hash);
+    if (answer) {
+      await page.click('#quiz button[type=submit]');  // "Pick one of the choices first."
+      await page.check('#quiz input[name=err][value="0"]');
+    }
+    await page.focus('#map [data-addr="505"]');
+    // Through the debugging protocol, which the page's content policy does not bind.
+    await page.evaluate(axe);
+    const violations = await page.evaluate(async () =>
+      (await window.axe.run(document)).violations.map((v) => v.id + ': ' + v.nodes.map((x) => x.target.join(' ')).join(', ')));
+    assert.deepEqual(violations, [], `${url}${hash}${answer ? ' (answering)' : ''}`);
+    assert.deepEqual(problems, []);
+    await close();
+  }
+});
+
+// Chromium's own serialiser gives up on a document holding a lone surrogate:
+// every step of the hostile run must dump, its bad bytes shown as \xXX.
+test('--dump-dom serialises every step of a hostile page', async () => {
+  const { html, steps } = hostileRun();
+  const bad = steps.findIndex((s) => /[\udc80-\udcff]/.test(s.text)) + 1;
+  assert.ok(bad > 0);
+  const dump = (n) => execFileAsync(process.env.CHROMIUM || '/usr/bin/chromium',
+    ['--headless', '--no-sandbox', '--disable-gpu', '--dump-dom', pathToFileURL(html).href + '#step=' + n],
+    { maxBuffer: 1 << 26 }).then((r) => r.stdout);
+  for (let n = 1; n <= steps.length; n += 3) {
+    const batch = [n, n + 1, n + 2].filter((k) => k <= steps.length);
+    const dumps = await Promise.all(batch.map(dump));
+    batch.forEach((k, i) => {
+      assert.ok(dumps[i].includes(`<span id="step">${k}</span>`), `step ${k} dumped`);
+      if (k === bad) assert.ok(dumps[i].includes('"\\xFF\\xFE&lt;'), 'bad bytes shown as \\xXX');
+    });
+  }
+});
+
+// The process colours stay apart under the three colour-vision deficiencies
+// and without colour at all (Machado et al. 2009 at full severity; CIE76).
+test('process colours stay distinguishable under simulated colour blindness', () => {
+  const html = readFileSync(join(dirname(fileURLToPath(import.meta.url)), '../../viewer/page.html'), 'utf8');
+  const hex = [...Array(10).keys()].map((p) => new RegExp(`--p${p}: (#[0-9a-f]{6})`).exec(html)[1]);
+  const lin = (h) => [1, 3, 5].map((i) => { const v = parseInt(h.slice(i, i + 2), 16) / 255; return v <= 0.04045 ? v / 12.92 : ((v + 0.055) / 1.055) ** 2.4; });
+  const sims = {
+    none: [[1, 0, 0], [0, 1, 0], [0, 0, 1]],
+    protanopia: [[0.152286, 1.052583, -0.204868], [0.114503, 0.786281, 0.099216], [-0.003882, -0.048116, 1.051998]],
+    deuteranopia: [[0.367322, 0.860646, -0.227968], [0.280085, 0.672501, 0.047413], [-0.011820, 0.042940, 0.968881]],
+    tritanopia: [[1.255528, -0.076749, -0.178779], [-0.078411, 0.930809, 0.147602], [0.004733, 0.691367, 0.303900]],
+    achromatopsia: [[0.2126, 0.7152, 0.0722], [0.2126, 0.7152, 0.0722], [0.2126, 0.7152, 0.0722]]
+  };
+  const lab = ([r, g, b]) => {
+    const f = (t) => t > 0.008856 ? Math.cbrt(t) : 7.787 * t + 16 / 116;
+    const x = f((0.4124 * r + 0.3576 * g + 0.1805 * b) / 0.95047), y = f(0.2126 * r + 0.7152 * g + 0.0722 * b), z = f((0.0193 * r + 0.1192 * g + 0.9505 * b) / 1.08883);
+    return [116 * y - 16, 500 * (x - y), 200 * (y - z)];
+  };
+  for (const [name, m] of Object.entries(sims)) {
+    const labs = hex.map(lin).map((c) => lab(m.map((row) => Math.min(1, Math.max(0, row[0] * c[0] + row[1] * c[1] + row[2] * c[2])))));
+    labs.push([100, 0, 0]);  // free cells are white
+    for (let i = 0; i < labs.length; i++)
+      for (let j = i + 1; j < labs.length; j++)
+        assert.ok(Math.hypot(...labs[i].map((v, k) => v - labs[j][k])) >= 6, `${name}: ${i < 10 ? 'P' + i : 'free'} and ${j < 10 ? 'P' + j : 'free'}`);
+  }
 });
