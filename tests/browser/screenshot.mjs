@@ -1,5 +1,7 @@
-// Writes doc/kelmem-view.png: the demo's page at step 2 (two processes and
-// the what-if markers), 1280x800, as the README shows it.
+// Writes the README's pictures: doc/kelmem-view.png, the demo's page at
+// step 2 (two processes and the what-if markers), 1280x800; and
+// doc/kelmem-view-replays.png, fit-best.txt at step 9, where best fit's
+// replay refuses the job that first fit places.
 // Usage: node tests/browser/screenshot.mjs [KELMEM_VIEW]   (default build/viewer/kelmem-view)
 import { chromium } from 'playwright-core';
 import { execFileSync } from 'node:child_process';
@@ -18,5 +20,11 @@ const page = await browser.newPage({ viewport: { width: 1280, height: 800 } });
 await page.goto(pathToFileURL(html).href + '#step=2');
 await page.waitForSelector('html[data-ready="true"]');
 await page.screenshot({ path: join(root, 'doc/kelmem-view.png') });
+const fit = join(dir, 'fit-best.html');
+execFileSync(view, ['-o', fit, 'fit-best.txt'], { cwd: join(root, 'examples') });
+await page.setViewportSize({ width: 1280, height: 1000 });
+await page.goto(pathToFileURL(fit).href + '#step=9');
+await page.waitForSelector('html[data-ready="true"]');
+await page.locator('#whatif').screenshot({ path: join(root, 'doc/kelmem-view-replays.png') });
 await browser.close();
 rmSync(dir, { recursive: true, force: true });
