@@ -13,6 +13,9 @@ namespace kv {
 
 // Most steps a page renders; a longer run is refused.
 constexpr uint64_t kHtmlMaxSteps = 100000;
+// Most steps of a run whose page also holds its four policy replays: each
+// replay is as long as the run, and the page five times the size.
+constexpr uint64_t kHtmlMaxReplaySteps = 10000;
 
 // Collects the trace (JSON, escaped for a <script> element) in a temporary
 // file as the run goes, and writes the page once the run is over.
@@ -37,6 +40,11 @@ class HtmlSink : public Sink {
     bool full() const override
     {
         return steps_ > kHtmlMaxSteps;
+    }
+    // Steps of the last run traced.
+    uint64_t steps() const
+    {
+        return steps_;
     }
 
     // Writes the page to out. False, with *error set, when the run had too

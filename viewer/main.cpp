@@ -58,7 +58,7 @@ int run(const kv::Options& opt)
         traced = kv::kv_Trace(opt.scripts, &page, opt.policy);
         for (kv::Policy p : {kv::Policy::First, kv::Policy::Best, kv::Policy::Worst,
                              kv::Policy::Next}) {
-            if (traced && !page.full())
+            if (traced && page.steps() <= kv::kHtmlMaxReplaySteps)
                 traced = kv::kv_Trace(opt.scripts, &page, p);
         }
         if (traced && !page.finish(&writer, opt.quiz, &error))
