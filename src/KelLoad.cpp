@@ -347,7 +347,7 @@ ErrMessage_t loadHeader(Load* ld, int32_t addr, int32_t* numSegments, int32_t* s
     if (err != ERR_NONE)
         return err;
     const KelPlacer* placer = ld->kmm->placer;
-    if (placer && placer->place) {
+    if (placer) {
         addr = placer->place(placer->ctx, ld->kmm, ld->process, addr, *numSegments, segSizes);
         if (addr < 0)
             return ERR_INSUFFICIENTMEM;

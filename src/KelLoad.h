@@ -19,8 +19,8 @@ extern const char* const* const DataType_List[];
 // are read: place(ctx, kmm, process, addr, nSegs, sizes) returns the cell at
 // which segment 0 is to start, the segments following back to back as
 // always, or -1 when the caller finds no room (the load then fails with
-// ERR_INSUFFICIENTMEM). addr is the cell the script gave. A KelMM whose
-// placer is nullptr places every load at its addr.
+// ERR_INSUFFICIENTMEM). addr is the cell the script gave; place is never
+// nullptr. A KelMM whose placer is nullptr places every load at its addr.
 struct KelPlacer {
     int32_t (*place)(void* ctx, const KelMM* kmm, int32_t process, int32_t addr, int32_t nSegs,
                      const int32_t* sizes);

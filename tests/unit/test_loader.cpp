@@ -118,6 +118,7 @@ using LoaderValues = LoaderBase;
 using LoaderValueErrors = LoaderBase;
 using LoaderLongLines = LoaderBase;
 using LoaderFileHandling = LoaderBase;
+using LoaderPlacer = LoaderBase;
 
 const char kExample[] = "8585\n2\n3 4\nRUN RUN HALT\n#42 \"hello 7 // data\n";
 const char kSmallOk[] = "8585\n2\n1 1\nRUN #1\n";
@@ -1181,4 +1182,53 @@ TEST_F(LineReader, TokensLongerThan99AreCut)
     V t;
     EXPECT_EQ(Next(t), 3);
     EXPECT_EQ(t, V({std::string(99, 'q'), std::string(99, 'q'), std::string(52, 'q')}));
+}
+
+// A placer decides where a load goes once the sizes are read: the segments
+// follow back to back from its answer, and -1 refuses the load for want of
+// room. A load whose header breaks off never asks.
+namespace {
+struct Asked {
+    int32_t answer = 0;
+    int calls = 0;
+    int32_t process = -1, addr = -1, nSegs = 0;
+    std::vector<int32_t> sizes;
+};
+int32_t placeAt(void* ctx, const KelMM*, int32_t process, int32_t addr, int32_t nSegs,
+                const int32_t* sizes)
+{
+    auto* a = static_cast<Asked*>(ctx);
+    a->calls++;
+    a->process = process;
+    a->addr = addr;
+    a->nSegs = nSegs;
+    a->sizes.assign(sizes, sizes + nSegs);
+    return a->answer;
+}
+} // namespace
+
+TEST_F(LoaderPlacer, TheCallerDecidesWhereTheLoadGoes)
+{
+    Asked asked;
+    asked.answer = 500;
+    const KelPlacer placer = {&placeAt, &asked};
+    kmm->placer = &placer;
+    EXPECT_EQ(Load(1, kExample, 100), ERR_NONE);
+    EXPECT_EQ(asked.calls, 1);
+    EXPECT_EQ(asked.process, 1);
+    EXPECT_EQ(asked.addr, 100);
+    EXPECT_EQ(asked.sizes, (std::vector<int32_t>{3, 4}));
+    EXPECT_EQ(Segs(1), (SegV{{500, 3}, {503, 4}}));
+    EXPECT_EQ(kmm->mem[503].integer.value, 42u);
+
+    asked.answer = -1;
+    const SegV freeBefore = FreeAreas();
+    EXPECT_EQ(Load(2, kSmallOk, 0), ERR_INSUFFICIENTMEM);
+    EXPECT_EQ(asked.calls, 2);
+    EXPECT_FALSE(Exists(2));
+    EXPECT_EQ(FreeAreas(), freeBefore);
+
+    EXPECT_EQ(Load(3, "8585\n2\n3\n", 0), ERR_INVALIDINSTRUCTION);
+    EXPECT_EQ(asked.calls, 2);
+    kmm->placer = nullptr;
 }
