@@ -22,8 +22,9 @@ block is an error, so no shown output escapes the tests.
 
 The blocks named NAME, in document order, make the test doc.NAME. It runs in
 a fresh folder that holds a copy of the project's examples/ and a build/
-folder with the programs given as --program NAME=PATH (kelmem, kelmem-view),
-which is also first on PATH: "kelmem x.txt", "build/kelmem x.txt" and
+folder with the programs given as --program NAME=PATH (kelmem, kelmem-view;
+a NAME such as viewer/kelmem-view puts one where the build has it), which is
+also first on PATH: "kelmem x.txt", "build/kelmem x.txt" and
 "cd examples && ../build/kelmem demo.txt" all work. Each COMMAND runs there
 in its own bash; its standard output and error together are compared. A
 line "..." in shown output stands for any number of lines. The exit status
@@ -159,7 +160,9 @@ def prepare(work, root, programs):
     os.makedirs(os.path.join(work, 'build'))
     for given in programs:
         name, _, path = given.partition('=')
-        os.symlink(os.path.abspath(path), os.path.join(work, 'build', name))
+        link = os.path.join(work, 'build', name)
+        os.makedirs(os.path.dirname(link), exist_ok=True)
+        os.symlink(os.path.abspath(path), link)
 
 
 def differs(what, shown, actual):
