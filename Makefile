@@ -4,9 +4,11 @@ ASAN_BUILD ?= build-asan
 COV_BUILD  ?= build-coverage
 PKG_BUILD  ?= build-package
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
-# The sanitizer build uses clang when it is installed, so both compilers see
-# the code on every test run.
-ASAN_CXX   ?= $(shell command -v clang++ 2>/dev/null || echo g++)
+# The sanitizer build uses clang where it can link a sanitized program (clang
+# with libclang-rt-14-dev), so both compilers see the code on every test
+# run; else g++. Worked out only when the sanitizer build runs.
+ASAN_CXX   ?= $(shell echo 'int main() {}' | clang++ -x c++ -fsanitize=address,undefined -o /dev/null - \
+		>/dev/null 2>&1 && command -v clang++ || echo g++)
 HAVE_VALGRIND   := $(shell command -v valgrind 2>/dev/null)
 HAVE_CLANG_TIDY := $(shell command -v clang-tidy 2>/dev/null)
 # Debian's build flags with every hardening feature.
