@@ -106,6 +106,11 @@ timed 'apt-get install git' "$work/git" \
 (cd "$src" && git ls-files -z --cached --others --exclude-standard |
   tar --null -T - -cf -) | (mkdir -p "$root/root/kelmem" && tar -xf - -C "$root/root/kelmem")
 
+# A user without root or sudo (minbase has no sudo) gets the command to run.
+cp -a "$root/root/kelmem" "$root/tmp/kelmem-user"
+timed 'bash tools/bootstrap.sh demo, as nobody' "$work/nobody" \
+  in_root 'cd /tmp/kelmem-user && setpriv --reuid=nobody --regid=nogroup --clear-groups bash tools/bootstrap.sh demo'
+
 timed 'bash tools/bootstrap.sh demo' "$work/demo" \
   in_root 'cd /root/kelmem && bash tools/bootstrap.sh demo'
 size=$(stat -c %s "$src/examples/demo.out")
@@ -117,6 +122,10 @@ fi
 
 timed 'bash tools/bootstrap.sh test' "$work/test" \
   in_root 'cd /root/kelmem && bash tools/bootstrap.sh test'
+
+# Again: nothing to install, nothing to build.
+timed 'bash tools/bootstrap.sh demo, again' "$work/demo-again" \
+  in_root 'cd /root/kelmem && bash tools/bootstrap.sh demo'
 
 # The browser tests where node cannot be found (an empty PATH), and where
 # node is found but chromium is not: skipped with their reason.
@@ -134,6 +143,8 @@ echo "|---|---|---|"
 printf '%s\n' "${rows[@]}"
 echo
 echo "$demo"
+echo "as nobody: $(cat "$work/nobody.out" "$work/nobody.err")"
+echo "again: $(grep -c '^== installing' "$work/demo-again.out") installs; $(grep '^== every Debian' "$work/demo-again.out")"
 echo "node $(chroot "$root" node --version 2>/dev/null || echo missing), $(chroot "$root" chromium --version 2>/dev/null || echo 'chromium missing'), playwright-core $(sed -n 's/.*"version": "\(.*\)".*/\1/p' "$root/root/kelmem/tests/browser/node_modules/playwright-core/package.json" 2>/dev/null | head -1)"
 echo "test summary lines:"
 grep -h -E 'tests passed|tests failed|^skipped: |^fuzz_[a-z]*: |package check:' "$work/test.out" || true
