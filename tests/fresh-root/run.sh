@@ -147,5 +147,5 @@ echo "as nobody: $(cat "$work/nobody.out" "$work/nobody.err")"
 echo "again: $(grep -c '^== installing' "$work/demo-again.out") installs; $(grep '^== every Debian' "$work/demo-again.out")"
 echo "node $(chroot "$root" node --version 2>/dev/null || echo missing), $(chroot "$root" chromium --version 2>/dev/null || echo 'chromium missing'), playwright-core $(sed -n 's/.*"version": "\(.*\)".*/\1/p' "$root/root/kelmem/tests/browser/node_modules/playwright-core/package.json" 2>/dev/null | head -1)"
 echo "test summary lines:"
-grep -h -E 'tests passed|tests failed|^skipped: |^fuzz_[a-z]*: |package check:' "$work/test.out" || true
+grep -h -E 'tests passed|tests failed|^skipped: |^fuzz_[a-z]*: |package check:' "$work/test.out" | awk '!seen[$0]++' || true
 grep -h '^skipped: ' "$work/no-node.out" "$work/no-chromium.out" || true
