@@ -43,8 +43,8 @@ if(TARGET kelmem-view)
 endif()
 
 install(FILES README.md packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
-# The README shows it; the link stays the same in the documentation folder.
-install(FILES doc/kelmem-view.png DESTINATION ${CMAKE_INSTALL_DOCDIR}/doc)
+# The README shows them; the links stay the same in the documentation folder.
+install(FILES doc/kelmem-view.png doc/kelmem-view-replays.png DESTINATION ${CMAKE_INSTALL_DOCDIR}/doc)
 kelmem_changelog()
 install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
