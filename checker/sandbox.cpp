@@ -1,0 +1,444 @@
+// Runs the untrusted program under test: in a folder of its own under the
+// run's private folder, in a process group of its own, with no standard
+// input, limits on CPU time, address space and file size, killed with its
+// whole group at the timeout or when its output passes a bound. Every path
+// here is absolute: the reference changes the current folder (reference.cpp).
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <set>
+
+#include "check.h"
+
+namespace kc {
+
+namespace {
+
+std::string root;            // the run's private folder
+std::atomic<uint64_t> serial{0};
+std::mutex groupsLock;
+std::set<pid_t> groups;      // process groups running now
+bool killed = false;         // under groupsLock: kc_KillAll was called
+
+// Closes a descriptor once.
+class Fd {
+  public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd()
+    {
+        reset();
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const
+    {
+        return fd_;
+    }
+    void reset(int fd = -1)
+    {
+        if (fd_ >= 0)
+            close(fd_);
+        fd_ = fd;
+    }
+    int release()
+    {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+bool writeAll(int fd, const char* p, size_t n)
+{
+    while (n > 0) {
+        ssize_t w = write(fd, p, n);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            return false;
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+// Removes everything inside the open folder fd; chmods folders the program
+// made unreadable. depth bounds the recursion (a hostile tree may be deep).
+void emptyFolder(int fd, int depth)
+{
+    DIR* d = fdopendir(fd);
+    if (!d) {
+        close(fd);
+        return;
+    }
+    std::vector<std::string> names;
+    while (dirent* e = readdir(d)) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            names.emplace_back(e->d_name);
+    }
+    const int dfd = dirfd(d);
+    for (const std::string& n : names) {
+        if (unlinkat(dfd, n.c_str(), 0) == 0)
+            continue;
+        if (depth <= 0)
+            continue;
+        fchmodat(dfd, n.c_str(), 0700, 0);
+        int sub = openat(dfd, n.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (sub >= 0)
+            emptyFolder(sub, depth - 1);
+        unlinkat(dfd, n.c_str(), AT_REMOVEDIR);
+    }
+    closedir(d);
+}
+
+// The signals the checker's threads block (a thread of main() waits for them).
+void childSignals()
+{
+    sigset_t none;
+    sigemptyset(&none);
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT})
+        signal(s, SIG_DFL);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+double now()
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+void setLimit(int resource, uint64_t value)
+{
+    rlimit r;
+    r.rlim_cur = static_cast<rlim_t>(value);
+    r.rlim_max = static_cast<rlim_t>(value);
+    setrlimit(resource, &r);
+}
+
+} // namespace
+
+bool kc_SandboxOpen(std::string* error)
+{
+    const char* tmp = std::getenv("TMPDIR");
+    std::string base = tmp && tmp[0] == '/' ? tmp : "/tmp";
+    std::string pattern = base + "/kelmem-check-XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data())) {
+        *error = "cannot make a folder in " + base + ": " + std::strerror(errno);
+        return false;
+    }
+    root = buf.data();
+    return true;
+}
+
+void kc_SandboxClose()
+{
+    if (!root.empty())
+        kc_RemoveTree(root);
+    root.clear();
+}
+
+std::string kc_CaseDir(std::string* error)
+{
+    std::string dir = root + "/c" + std::to_string(serial++);
+    if (mkdir(dir.c_str(), 0700) != 0) {
+        *error = "cannot make " + dir + ": " + std::strerror(errno);
+        return {};
+    }
+    return dir;
+}
+
+bool kc_WriteCase(const std::string& dir, const Case& c, std::string* error)
+{
+    for (const File& f : c.files) {
+        if (f.name.empty() || f.name == "." || f.name == ".." ||
+            f.name.find('/') != std::string::npos || f.name.find('\0') != std::string::npos) {
+            *error = "a case's file may not be named \"" + f.name + "\"";
+            return false;
+        }
+        std::string path = dir + "/" + f.name;
+        Fd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
+        if (fd.get() < 0 || !writeAll(fd.get(), f.data.data(), f.data.size())) {
+            *error = "cannot write " + path + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
+void kc_RemoveTree(const std::string& dir)
+{
+    if (rmdir(dir.c_str()) == 0)
+        return;
+    chmod(dir.c_str(), 0700);
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0)
+        emptyFolder(fd, 64);
+    if (rmdir(dir.c_str()) != 0)
+        unlink(dir.c_str());
+}
+
+void kc_KillAll()
+{
+    std::lock_guard<std::mutex> lock(groupsLock);
+    killed = true;
+    for (pid_t g : groups)
+        kill(-g, SIGKILL);
+}
+
+size_t kc_OutputBound(size_t n)
+{
+    return n * 10 + (1u << 20);
+}
+
+std::string kc_FindProgram(const std::string& command, std::string* error)
+{
+    auto usable = [](const std::string& p) {
+        struct stat st;
+        return stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(p.c_str(), X_OK) == 0;
+    };
+    std::string found;
+    if (command.empty()) {
+        *error = "no program named";
+        return {};
+    }
+    if (command.find('/') != std::string::npos) {
+        if (!usable(command)) {
+            struct stat st;
+            *error = command + (stat(command.c_str(), &st) != 0 ? ": not found" : ": not an executable file");
+            return {};
+        }
+        found = command;
+    } else {
+        const char* path = std::getenv("PATH");
+        std::string dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
+        size_t at = 0;
+        while (found.empty() && at <= dirs.size()) {
+            size_t end = dirs.find(':', at);
+            if (end == std::string::npos)
+                end = dirs.size();
+            std::string d = dirs.substr(at, end - at);
+            std::string cand = (d.empty() ? std::string(".") : d) + "/" + command;
+            if (usable(cand))
+                found = cand;
+            at = end + 1;
+        }
+        if (found.empty()) {
+            *error = command + ": not found in PATH";
+            return {};
+        }
+    }
+    if (found[0] != '/') {
+        char* real = realpath(found.c_str(), nullptr);
+        if (!real) {
+            *error = found + ": " + std::strerror(errno);
+            return {};
+        }
+        found = real;
+        std::free(real);
+    }
+    return found;
+}
+
+Outcome kc_Run(const Program& prog, const std::string& dir, const std::vector<std::string>& args,
+               const Limits& limits, size_t outBound)
+{
+    Outcome o;
+    // Everything the child needs is made before fork: after it, in a
+    // process with threads, only system calls are safe.
+    std::vector<std::string> words;
+    words.push_back(prog.path);
+    words.insert(words.end(), prog.args.begin(), prog.args.end());
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    const uint64_t cpu = static_cast<uint64_t>(std::ceil(limits.timeout)) + 1;
+
+    int outPipe[2], errPipe[2], execPipe[2];
+    if (pipe2(outPipe, O_CLOEXEC) != 0) {
+        o.failure = std::string("pipe: ") + std::strerror(errno);
+        return o;
+    }
+    Fd outRead(outPipe[0]), outWrite(outPipe[1]);
+    if (pipe2(errPipe, O_CLOEXEC) != 0) {
+        o.failure = std::string("pipe: ") + std::strerror(errno);
+        return o;
+    }
+    Fd errRead(errPipe[0]), errWrite(errPipe[1]);
+    if (pipe2(execPipe, O_CLOEXEC) != 0) {
+        o.failure = std::string("pipe: ") + std::strerror(errno);
+        return o;
+    }
+    Fd execRead(execPipe[0]), execWrite(execPipe[1]);
+
+    std::unique_lock<std::mutex> lock(groupsLock);
+    if (killed) {
+        o.failure = "interrupted";
+        return o;
+    }
+    const pid_t pid = fork();
+    if (pid < 0) {
+        o.failure = std::string("fork: ") + std::strerror(errno);
+        return o;
+    }
+    if (pid == 0) {
+        // The child: async-signal-safe calls only, then exec.
+        setpgid(0, 0);
+        childSignals();
+        int devnull = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        int err = 0;
+        if (devnull < 0 || dup2(devnull, 0) < 0 || dup2(outPipe[1], 1) < 0 || dup2(errPipe[1], 2) < 0)
+            err = errno;
+        if (!err && chdir(dir.c_str()) != 0)
+            err = errno;
+        if (!err) {
+            setLimit(RLIMIT_CPU, cpu);
+            if (limits.memory)
+                setLimit(RLIMIT_AS, limits.memory);
+            if (limits.fileSize)
+                setLimit(RLIMIT_FSIZE, limits.fileSize);
+            setLimit(RLIMIT_CORE, 0);
+            execv(argv[0], argv.data());
+            err = errno;
+        }
+        ssize_t w = write(execPipe[1], &err, sizeof err);
+        (void)w;
+        _exit(127);
+    }
+    // Both sides set the group, so that killing it works from here on.
+    setpgid(pid, pid);
+    groups.insert(pid);
+    lock.unlock();
+    outWrite.reset();
+    errWrite.reset();
+    execWrite.reset();
+
+    // A descriptor that turns readable when the child ends; without one
+    // (an old kernel) the child is looked for every few milliseconds.
+    Fd exitFd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+    const double deadline = now() + limits.timeout;
+    bool exited = false, groupKilled = false;
+    int wstatus = 0;
+    bool outOpen = true, errOpen = true;
+    char buf[65536];
+    auto killGroup = [&]() {
+        kill(-pid, SIGKILL);
+        groupKilled = true;
+    };
+    // Once the child has ended (and its group been killed), what is left in
+    // the pipes is read for a short while only: a process that left the
+    // group may hold them open.
+    double drainUntil = 0;
+    while (outOpen || errOpen || !exited) {
+        double t = now();
+        if (!groupKilled && t >= deadline) {
+            o.timedOut = true;
+            killGroup();
+        }
+        if (exited && drainUntil == 0)
+            drainUntil = t + 0.5;
+        if (exited && t >= drainUntil)
+            break;
+        pollfd fds[3];
+        int n = 0, iOut = -1, iErr = -1, iExit = -1;
+        if (outOpen) {
+            fds[n] = {outRead.get(), POLLIN, 0};
+            iOut = n++;
+        }
+        if (errOpen) {
+            fds[n] = {errRead.get(), POLLIN, 0};
+            iErr = n++;
+        }
+        if (!exited && exitFd.get() >= 0) {
+            fds[n] = {exitFd.get(), POLLIN, 0};
+            iExit = n++;
+        }
+        double until = exited ? drainUntil : (groupKilled ? t + 1 : deadline);
+        int wait = static_cast<int>(std::max(0.0, (until - t) * 1000)) + 1;
+        if (exitFd.get() < 0 && !exited)
+            wait = std::min(wait, 5);
+        int ready = poll(fds, static_cast<nfds_t>(n), wait);
+        if (ready < 0 && errno != EINTR)
+            break;
+        if (iOut >= 0 && fds[iOut].revents) {
+            ssize_t got = read(outRead.get(), buf, sizeof buf);
+            if (got > 0) {
+                size_t room = outBound > o.out.size() ? outBound - o.out.size() : 0;
+                o.out.append(buf, std::min(room, static_cast<size_t>(got)));
+                if (static_cast<size_t>(got) > room && !o.flooded) {
+                    o.flooded = true;
+                    killGroup();
+                }
+            } else if (got == 0 || errno != EINTR) {
+                outOpen = false;
+            }
+        }
+        if (iErr >= 0 && fds[iErr].revents) {
+            ssize_t got = read(errRead.get(), buf, sizeof buf);
+            if (got > 0) {
+                size_t room = kErrKept > o.err.size() ? kErrKept - o.err.size() : 0;
+                o.err.append(buf, std::min(room, static_cast<size_t>(got)));
+            } else if (got == 0 || errno != EINTR) {
+                errOpen = false;
+            }
+        }
+        if (!exited && (iExit < 0 || fds[iExit].revents)) {
+            pid_t w = waitpid(pid, &wstatus, WNOHANG);
+            if (w == pid) {
+                exited = true;
+                // Children it left behind go with it.
+                killGroup();
+            }
+        }
+    }
+    if (!exited) {
+        killGroup();
+        while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+        }
+    }
+    {
+        std::lock_guard<std::mutex> g(groupsLock);
+        groups.erase(pid);
+        if (killed)
+            o.failure = "interrupted";
+    }
+    int execErr = 0;
+    if (read(execRead.get(), &execErr, sizeof execErr) == static_cast<ssize_t>(sizeof execErr)) {
+        o.failure = prog.path + ": cannot be run: " + std::strerror(execErr);
+        return o;
+    }
+    if (WIFEXITED(wstatus)) {
+        o.status = WEXITSTATUS(wstatus);
+    } else if (WIFSIGNALED(wstatus)) {
+        // Our own SIGKILL for a timeout or a flood is not the program's crash.
+        if (!(WTERMSIG(wstatus) == SIGKILL && (o.timedOut || o.flooded)))
+            o.signal = WTERMSIG(wstatus);
+    }
+    return o;
+}
+
+} // namespace kc

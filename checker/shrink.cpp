@@ -1,0 +1,334 @@
+// Shrinking a difference: scripts and files are taken away, then lines
+// (delta debugging: halves, quarters, ... down to single lines), then what
+// remains is simplified (comments and extra blanks dropped, numbers made
+// small, strings short, a load file's last segment dropped). A change is
+// kept only while the program still differs from kelmem in the same kind of
+// way, and only when it makes the case smaller in a strict order (fewer
+// bytes, or as many bytes and lower text), so shrinking always ends.
+
+#include <chrono>
+
+#include "check.h"
+
+namespace kc {
+
+namespace {
+
+std::vector<std::string> splitLines(const std::string& data)
+{
+    std::vector<std::string> lines;
+    size_t at = 0;
+    while (at < data.size()) {
+        size_t end = data.find('\n', at);
+        end = end == std::string::npos ? data.size() : end + 1;
+        lines.push_back(data.substr(at, end - at));
+        at = end;
+    }
+    return lines;
+}
+
+std::string joinLines(const std::vector<std::string>& lines)
+{
+    std::string s;
+    for (const std::string& l : lines)
+        s += l;
+    return s;
+}
+
+size_t bytes(const Case& c)
+{
+    size_t n = 0;
+    for (const File& f : c.files)
+        n += f.name.size() + f.data.size() + 1;
+    for (const std::string& a : c.args)
+        n += a.size() + 1;
+    return n;
+}
+
+// a is smaller than b: fewer bytes, or as many and lower text.
+bool smaller(const Case& a, const Case& b)
+{
+    const size_t na = bytes(a), nb = bytes(b);
+    if (na != nb)
+        return na < nb;
+    for (size_t i = 0; i < a.files.size() && i < b.files.size(); i++) {
+        if (a.files[i].data != b.files[i].data)
+            return a.files[i].data < b.files[i].data;
+    }
+    return false;
+}
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Simpler forms of one line, the boldest first.
+std::vector<std::string> simpler(const std::string& line)
+{
+    std::vector<std::string> out;
+    const bool feed = !line.empty() && line.back() == '\n';
+    const std::string body = feed ? line.substr(0, line.size() - 1) : line;
+    const std::string end = feed ? "\n" : "";
+    // Tokens and the blanks between them.
+    std::vector<std::string> tokens;
+    size_t comment = std::string::npos;
+    for (size_t i = 0; i < body.size();) {
+        while (i < body.size() && isBlank(body[i]))
+            i++;
+        if (i >= body.size())
+            break;
+        if (body.compare(i, 2, "//") == 0) {
+            comment = i;
+            break;
+        }
+        size_t j = i;
+        while (j < body.size() && !isBlank(body[j]))
+            j++;
+        tokens.push_back(body.substr(i, j - i));
+        i = j;
+    }
+    // The tokens alone, single blanks between them.
+    std::string plain;
+    for (const std::string& t : tokens)
+        plain += (plain.empty() ? "" : " ") + t;
+    if (!tokens.empty() && plain != body)
+        out.push_back(plain + end);
+    if (comment != std::string::npos && !tokens.empty())
+        out.push_back(body.substr(0, comment) + end);
+    // A token fewer.
+    for (size_t k = 0; tokens.size() > 1 && k < tokens.size(); k++) {
+        std::string l;
+        for (size_t m = 0; m < tokens.size(); m++) {
+            if (m != k)
+                l += (l.empty() ? "" : " ") + tokens[m];
+        }
+        out.push_back(l + end);
+    }
+    // Each token simpler: its numbers small, its text short.
+    for (size_t k = 0; k < tokens.size(); k++) {
+        const std::string& t = tokens[k];
+        std::vector<std::string> forms;
+        size_t d = 0;
+        while (d < t.size() && !isDigit(t[d]))
+            d++;
+        size_t e = d;
+        while (e < t.size() && isDigit(t[e]))
+            e++;
+        if (e > d) {
+            const std::string digits = t.substr(d, e - d);
+            for (const char* small : {"0", "1"})
+                forms.push_back(t.substr(0, d) + small + t.substr(e));
+            if (digits.size() > 1) {
+                forms.push_back(t.substr(0, d) + digits.substr(1) + t.substr(e)); // a digit less
+                forms.push_back(t.substr(0, d) + digits.substr(0, digits.size() / 2) + t.substr(e));
+            }
+        }
+        if (t.size() > 2) {
+            forms.push_back(t.substr(0, t.size() / 2 + 1));
+            forms.push_back(t.substr(0, t.size() - 1));
+        }
+        for (const std::string& f : forms) {
+            if (f == t || f.empty())
+                continue;
+            std::string l;
+            for (size_t m = 0; m < tokens.size(); m++)
+                l += (m ? " " : "") + (m == k ? f : tokens[m]);
+            out.push_back(l + end);
+        }
+    }
+    return out;
+}
+
+class Shrinker {
+  public:
+    Shrinker(const Program& prog, const std::string& kind, const Limits& limits, int maxRuns, double maxSeconds,
+             const std::atomic<bool>* stop)
+        : prog_(prog), kind_(kind), limits_(limits), maxRuns_(maxRuns), stop_(stop)
+    {
+        deadline_ = clock::now() + std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(maxSeconds));
+    }
+
+    int runs = 0;
+
+    bool spent() const
+    {
+        return runs >= maxRuns_ || clock::now() >= deadline_ || (stop_ && stop_->load());
+    }
+
+    // Takes cand for *best when it is smaller and still differs alike.
+    bool tryCase(Case* best, Case cand)
+    {
+        if (spent() || !smaller(cand, *best))
+            return false;
+        runs++;
+        const Trial t = kc_Try(prog_, cand, limits_);
+        if (!t.diff.differs || t.diff.kind != kind_)
+            return false;
+        *best = std::move(cand);
+        return true;
+    }
+
+    bool dropArgs(Case* best)
+    {
+        bool any = false;
+        for (size_t i = 0; i < best->args.size();) {
+            Case cand = *best;
+            cand.args.erase(cand.args.begin() + static_cast<long>(i));
+            if (cand.args.empty())
+                break; // no script at all is a case of its own
+            if (tryCase(best, cand))
+                any = true;
+            else
+                i++;
+        }
+        return any;
+    }
+
+    bool dropFiles(Case* best)
+    {
+        bool any = false;
+        for (size_t i = 0; i < best->files.size();) {
+            Case cand = *best;
+            cand.files.erase(cand.files.begin() + static_cast<long>(i));
+            if (tryCase(best, cand))
+                any = true;
+            else
+                i++;
+        }
+        return any;
+    }
+
+    // Delta debugging over the lines of each file: chunks of half the
+    // lines, then a quarter, ... then single lines.
+    bool dropLines(Case* best)
+    {
+        bool any = false;
+        for (size_t f = 0; f < best->files.size(); f++) {
+            std::vector<std::string> lines = splitLines(best->files[f].data);
+            for (size_t chunk = std::max<size_t>(1, lines.size() / 2); chunk >= 1 && !spent(); chunk /= 2) {
+                for (size_t at = 0; at < lines.size() && !spent();) {
+                    std::vector<std::string> fewer = lines;
+                    fewer.erase(fewer.begin() + static_cast<long>(at),
+                                fewer.begin() + static_cast<long>(std::min(lines.size(), at + chunk)));
+                    Case cand = *best;
+                    cand.files[f].data = joinLines(fewer);
+                    if (tryCase(best, cand)) {
+                        lines = fewer;
+                        any = true;
+                    } else {
+                        at += chunk;
+                    }
+                }
+                if (chunk == 1)
+                    break;
+            }
+        }
+        return any;
+    }
+
+    bool simplify(Case* best)
+    {
+        bool any = false;
+        for (size_t f = 0; f < best->files.size(); f++) {
+            // A load file's last segment dropped: the count one lower, the
+            // sizes line a size shorter.
+            std::vector<std::string> lines = splitLines(best->files[f].data);
+            if (lines.size() >= 3 && lines[1].size() >= 2 && lines[1][0] >= '2' && lines[1][0] <= '4' &&
+                lines[1][1] == '\n') {
+                std::vector<std::string> fewer = lines;
+                fewer[1][0] = static_cast<char>(fewer[1][0] - 1);
+                size_t cut = fewer[2].find_last_of(' ');
+                if (cut != std::string::npos) {
+                    fewer[2] = fewer[2].substr(0, cut) + (fewer[2].back() == '\n' ? "\n" : "");
+                    Case cand = *best;
+                    cand.files[f].data = joinLines(fewer);
+                    any |= tryCase(best, cand);
+                }
+            }
+            // CRLF line ends made LF, and a last line given its line feed.
+            const std::string& data = best->files[f].data;
+            std::string lf;
+            for (size_t i = 0; i < data.size(); i++) {
+                if (!(data[i] == '\r' && i + 1 < data.size() && data[i + 1] == '\n'))
+                    lf += data[i];
+            }
+            if (lf != data) {
+                Case cand = *best;
+                cand.files[f].data = lf;
+                any |= tryCase(best, cand);
+            }
+            lines = splitLines(best->files[f].data);
+            for (size_t i = 0; i < lines.size() && !spent(); i++) {
+                bool changed = true;
+                while (changed && !spent()) {
+                    changed = false;
+                    for (const std::string& form : simpler(lines[i])) {
+                        std::vector<std::string> other = lines;
+                        other[i] = form;
+                        Case cand = *best;
+                        cand.files[f].data = joinLines(other);
+                        if (tryCase(best, cand)) {
+                            lines = other;
+                            changed = any = true;
+                            break;
+                        }
+                    }
+                }
+            }
+        }
+        return any;
+    }
+
+  private:
+    using clock = std::chrono::steady_clock;
+    const Program& prog_;
+    const std::string& kind_;
+    const Limits& limits_;
+    const int maxRuns_;
+    const std::atomic<bool>* stop_;
+    clock::time_point deadline_;
+};
+
+} // namespace
+
+Trial kc_Try(const Program& prog, const Case& c, const Limits& limits)
+{
+    Trial t;
+    std::string error;
+    const std::string dir = kc_CaseDir(&error);
+    if (dir.empty() || !kc_WriteCase(dir, c, &error)) {
+        t.got.failure = error;
+    } else {
+        t.exp = kc_Reference(dir, c.args);
+        t.got = kc_Run(prog, dir, c.args, limits, kc_OutputBound(t.exp.out.size()));
+    }
+    if (!dir.empty())
+        kc_RemoveTree(dir);
+    t.diff = kc_Compare(t.exp, t.got, limits);
+    return t;
+}
+
+Case kc_Shrink(const Program& prog, const Case& c, const std::string& kind, const Limits& limits, int maxRuns,
+               double maxSeconds, const std::atomic<bool>* stop, int* runs)
+{
+    Shrinker s(prog, kind, limits, maxRuns, maxSeconds, stop);
+    Case best = c;
+    bool progress = true;
+    while (progress && !s.spent()) {
+        progress = s.dropArgs(&best);
+        progress |= s.dropFiles(&best);
+        progress |= s.dropLines(&best);
+        if (!progress)
+            progress = s.simplify(&best);
+    }
+    *runs = s.runs;
+    return best;
+}
+
+} // namespace kc
