@@ -314,10 +314,9 @@ void Run::runCases()
             } else {
                 r.output = "The output agrees with kelmem's.";
             }
-            done_++;
             // Plain progress: a line at each quarter, no times (so that
             // two runs print the same).
-            const size_t d = done_;
+            const size_t d = ++done_;
             if (!tty_ && !opt_.quiet && total_ >= 40 && d % (total_ / 4) == 0 && d < total_) {
                 std::lock_guard<std::mutex> g(lock);
                 std::fflush(stdout);

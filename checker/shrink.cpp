@@ -129,7 +129,9 @@ std::vector<std::string> simpler(const std::string& line)
                 forms.push_back(t.substr(0, d) + digits.substr(0, digits.size() / 2) + t.substr(e));
             }
         }
-        if (t.size() > 2) {
+        // Only long tokens are cut: a keyword or an instruction cut short
+        // would make the case harder to read, not easier.
+        if (t.size() > 8) {
             forms.push_back(t.substr(0, t.size() / 2 + 1));
             forms.push_back(t.substr(0, t.size() - 1));
         }
