@@ -93,8 +93,11 @@ fuzz:
 	FUZZ_SECONDS=$(FUZZ_SECONDS) bash fuzz/run.sh
 
 # kelmem against its I/O floor on generated scripts: figures, not pass/fail.
+# kelmem-check's cases per second against kelmem, against the cost of
+# starting kelmem alone.
 bench: build
 	python3 bench/run.py --build $(BUILD) --sizes "$(BENCH_SIZES)" --runs $(BENCH_RUNS)
+	python3 bench/check.py --build $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(COV_BUILD) $(PKG_BUILD) build-fuzz fuzz-out

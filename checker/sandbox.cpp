@@ -103,7 +103,10 @@ void emptyFolder(int fd, int depth)
             continue;
         if (depth <= 0)
             continue;
-        fchmodat(dfd, n.c_str(), 0700, 0);
+        // A folder the program made unreadable; if this fails, the open
+        // below fails too and the folder stays, to be reported by rmdir.
+        if (fchmodat(dfd, n.c_str(), 0700, 0) != 0)
+            continue;
         int sub = openat(dfd, n.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (sub >= 0)
             emptyFolder(sub, depth - 1);
@@ -192,7 +195,8 @@ void kc_RemoveTree(const std::string& dir)
 {
     if (rmdir(dir.c_str()) == 0)
         return;
-    chmod(dir.c_str(), 0700);
+    if (chmod(dir.c_str(), 0700) != 0)
+        return;
     int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd >= 0)
         emptyFolder(fd, 64);
