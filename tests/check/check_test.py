@@ -196,6 +196,25 @@ def hostile(a):
     left = subprocess.run(["pgrep", "-f", f"sleep {marker}"], stdout=subprocess.PIPE).stdout
     check(left == b"", "a child of the hanging program outlived its run")
 
+    # Hostile bytes in what the program prints: the reports still parse.
+    garbage = r"\x00\x01\x1b[31m\xff\xfe\xc0\xaf\xed\xa0\x80\xef\xbf\xbe<&>\"']]>\x7f"
+    path = program(a.work, "garbage", f"printf '{garbage}'; printf '{garbage}' >&2")
+    for ext in ("xml", "json"):
+        report = os.path.join(a.work, "garbage." + ext)
+        res = run([a.check, "-q", "--cases=3", "--seed=1", f"--report={report}", "--", path], env=env)
+        check(res.returncode == 1, f"garbage: exit status {res.returncode}")
+        try:
+            if ext == "xml":
+                cases = ET.parse(report).getroot().find("testsuite").findall("testcase")
+                check(len(cases) == 3 and all(c.find("failure") is not None for c in cases),
+                      "garbage: the XML report does not fail every case")
+            else:
+                with open(report, encoding="utf-8") as f:
+                    tests = json.load(f)["tests"]
+                check(len(tests) == 3 and all(t["score"] == 0 for t in tests), "garbage: results.json scores wrong")
+        except (ET.ParseError, ValueError) as e:
+            check(False, f"garbage: the {ext} report does not parse: {e}")
+
     # Ctrl+C in the middle of runs: everything killed, every folder removed.
     hang = program(a.work, "hang-always", f'mkdir sub && touch sub/x && sleep {marker}')
     proc = subprocess.Popen([a.check, "-q", "--cases=50", "--timeout=30", "-j2", "--", hang], env=env,
