@@ -280,7 +280,11 @@ class Gen {
             lf.total += s;
         lf.result = LoadResult::Loads;
         const char* eol = "\n";
-        std::string body = magicLine() + eol + countLine(lf.sizes.size()) + eol + sizeLine(lf.sizes) + eol;
+        // One draw per statement: the operands of + are evaluated in an
+        // order the compiler chooses, and the cases must not depend on it.
+        std::string body = magicLine() + eol;
+        body += countLine(lf.sizes.size()) + eol;
+        body += sizeLine(lf.sizes) + eol;
         std::vector<std::string> values;
         bool full0 = r.chance(85);
         int n0 = full0 ? lf.sizes[0] : r.range(0, lf.sizes[0]);
@@ -770,12 +774,13 @@ class Gen {
         case 7: { // lines at the length of the line buffer
             static const int targets[] = {158, 159, 160, 161};
             std::string s = "P0 PrintProcessTable";
+            const auto target = static_cast<size_t>(r.pick(targets));
             if (r.chance(50)) {
                 s += " //";
-                while (s.size() < static_cast<size_t>(r.pick(targets)))
+                while (s.size() < target)
                     s += 'c';
             } else {
-                s.insert(0, static_cast<size_t>(r.pick(targets)) - s.size(), ' ');
+                s.insert(0, target - s.size(), ' ');
             }
             out.push_back(s);
             out.push_back(line({"P0", "PrintAllMemory"}));

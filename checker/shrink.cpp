@@ -45,12 +45,28 @@ size_t bytes(const Case& c)
     return n;
 }
 
-// a is smaller than b: fewer bytes, or as many and lower text.
+// Bytes other than printable ASCII and line feeds: tabs, carriage returns,
+// other blanks and control bytes, each harder to see than a space.
+size_t odd(const Case& c)
+{
+    size_t n = 0;
+    for (const File& f : c.files) {
+        for (char ch : f.data)
+            n += ch != '\n' && (ch < ' ' || ch > '~');
+    }
+    return n;
+}
+
+// a is smaller than b: fewer bytes, or as many and fewer odd ones, or lower
+// text.
 bool smaller(const Case& a, const Case& b)
 {
     const size_t na = bytes(a), nb = bytes(b);
     if (na != nb)
         return na < nb;
+    const size_t oa = odd(a), ob = odd(b);
+    if (oa != ob)
+        return oa < ob;
     for (size_t i = 0; i < a.files.size() && i < b.files.size(); i++) {
         if (a.files[i].data != b.files[i].data)
             return a.files[i].data < b.files[i].data;
@@ -147,6 +163,32 @@ std::vector<std::string> simpler(const std::string& line)
     return out;
 }
 
+// The tokens of a line, comment left out.
+std::vector<std::string> words(const std::string& line)
+{
+    std::vector<std::string> out;
+    for (size_t i = 0; i < line.size();) {
+        while (i < line.size() && (isBlank(line[i]) || line[i] == '\n'))
+            i++;
+        if (i >= line.size() || line.compare(i, 2, "//") == 0)
+            break;
+        size_t j = i;
+        while (j < line.size() && !isBlank(line[j]) && line[j] != '\n')
+            j++;
+        out.push_back(line.substr(i, j - i));
+        i = j;
+    }
+    return out;
+}
+
+std::string join(const std::vector<std::string>& words)
+{
+    std::string s;
+    for (const std::string& w : words)
+        s += (s.empty() ? "" : " ") + w;
+    return s;
+}
+
 class Shrinker {
   public:
     Shrinker(const Program& prog, const std::string& kind, const Limits& limits, int maxRuns, double maxSeconds,
@@ -234,6 +276,54 @@ class Shrinker {
         return any;
     }
 
+    // A load file's segment a cell smaller, with the value that went into
+    // its first cell taken out, for each segment in turn: so that a value
+    // that matters can move up to where the segments before it end.
+    bool fewerCells(Case* best, size_t f)
+    {
+        bool any = false;
+        for (size_t seg = 0; seg < 4 && !spent(); seg++) {
+            std::vector<std::string> lines = splitLines(best->files[f].data);
+            if (lines.size() < 3 || lines[0].compare(0, 4, "8585") != 0)
+                return any;
+            std::vector<std::string> sizes = words(lines[2]);
+            if (seg >= sizes.size() || sizes[seg].find_first_not_of("0123456789") != std::string::npos ||
+                sizes[seg].empty() || sizes[seg].size() > 6)
+                continue;
+            const long size = std::stol(sizes[seg]);
+            long at = 0; // the value's index among all values
+            bool plain = true;
+            for (size_t k = 0; k < seg; k++) {
+                plain = plain && !sizes[k].empty() && sizes[k].size() <= 6 &&
+                        sizes[k].find_first_not_of("0123456789") == std::string::npos;
+                if (plain)
+                    at += std::stol(sizes[k]);
+            }
+            if (size == 0 || !plain)
+                continue;
+            sizes[seg] = std::to_string(size - 1);
+            std::vector<std::string> other = {lines[0], lines[1], join(sizes) + "\n"};
+            long seen = 0;
+            for (size_t i = 3; i < lines.size(); i++) {
+                std::vector<std::string> values = words(lines[i]);
+                const auto n = static_cast<long>(values.size());
+                if (seen <= at && at < seen + n) {
+                    values.erase(values.begin() + (at - seen));
+                    // A line left empty would end the values there.
+                    if (!values.empty())
+                        other.push_back(join(values) + "\n");
+                } else {
+                    other.push_back(lines[i]);
+                }
+                seen += n;
+            }
+            Case cand = *best;
+            cand.files[f].data = joinLines(other);
+            any |= tryCase(best, cand);
+        }
+        return any;
+    }
+
     bool simplify(Case* best)
     {
         bool any = false;
@@ -253,7 +343,8 @@ class Shrinker {
                     any |= tryCase(best, cand);
                 }
             }
-            // CRLF line ends made LF, and a last line given its line feed.
+            any |= fewerCells(best, f);
+            // CRLF line ends made LF.
             const std::string& data = best->files[f].data;
             std::string lf;
             for (size_t i = 0; i < data.size(); i++) {
