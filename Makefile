@@ -56,7 +56,7 @@ lint: build
 	@test -n "$(HAVE_CLANG_TIDY)" || { echo "lint needs clang-tidy (apt-get install clang-tidy)"; exit 1; }
 	mkdir -p $(BUILD)/lint
 	sed 's/ -mstringop-strategy=[a-z_]*//g' $(BUILD)/compile_commands.json > $(BUILD)/lint/compile_commands.json
-	clang-tidy -p $(BUILD)/lint --quiet --extra-arg=-Wno-ignored-optimization-argument src/*.cpp viewer/*.cpp
+	clang-tidy -p $(BUILD)/lint --quiet --extra-arg=-Wno-ignored-optimization-argument src/*.cpp viewer/*.cpp checker/*.cpp
 
 test: test-plain test-asan $(if $(HAVE_VALGRIND),memcheck) $(if $(HAVE_CLANG_TIDY),lint) \
 	$(if $(HAVE_PACKAGING),package-test)

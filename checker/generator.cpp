@@ -26,9 +26,9 @@ struct Rng {
     uint64_t s;
     uint64_t next()
     {
-        uint64_t z = (s += 0x9e3779b97f4a7c15ull);
-        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-        z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+        uint64_t z = (s += 0x9e3779b97f4a7c15ULL);
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
         return z ^ (z >> 31);
     }
     // 0 .. n-1
@@ -256,6 +256,7 @@ class Gen {
     std::string sizeLine(const std::vector<int>& sz)
     {
         std::vector<std::string> toks;
+        toks.reserve(sz.size());
         for (int s : sz)
             toks.push_back(r.chance(3) ? "0" + std::to_string(s) : std::to_string(s));
         return line(toks);
@@ -286,6 +287,7 @@ class Gen {
         body += countLine(lf.sizes.size()) + eol;
         body += sizeLine(lf.sizes) + eol;
         std::vector<std::string> values;
+        values.reserve(static_cast<size_t>(lf.total));
         bool full0 = r.chance(85);
         int n0 = full0 ? lf.sizes[0] : r.range(0, lf.sizes[0]);
         for (int i = 0; i < n0; i++)
@@ -302,16 +304,12 @@ class Gen {
         c.files.push_back({lf.name, body});
         return lf;
     }
-    // A load file that fails, or loads in part, in one of the ways the
-    // format allows.
-    LoadFile badLoad()
+    // A load file whose header is wrong in the way `kind` (0 to 8) says.
+    std::string badHeader(uint32_t kind, const std::vector<int>& sz)
     {
-        LoadFile lf;
-        lf.name = fileName();
         std::string b;
-        const std::vector<int> sz = sizes(-1);
         const int k = static_cast<int>(sz.size());
-        switch (r.below(16)) {
+        switch (kind) {
         case 0: // empty
             break;
         case 1: // no magic on the first line
@@ -355,16 +353,27 @@ class Gen {
             b = std::string("8585\n2\n1 ") + r.pick(big) + "\nRUN\n";
             break;
         }
+        default:
+            break;
+        }
+        return b;
+    }
+    // A load file whose values are wrong, or at an edge, in the way `kind`
+    // (9 to 15) says; what the loader keeps of it goes into *lf.
+    std::string badValues(uint32_t kind, LoadFile* lf)
+    {
+        std::string b;
+        switch (kind) {
         case 9: { // a value that is no instruction in segment 0
             static const char* const bad[] = {"#1", "5", "\"x", "run", "Halt", "\"", "-5", "@5", "8585"};
             b = "8585\n2\n3 2\nRUN " + std::string(r.pick(bad)) + " HALT\n#1\n";
-            lf.total = 5;
+            lf->total = 5;
             break;
         }
         case 10: { // a value that is no integer or string in segment 1
             static const char* const bad[] = {"8585", "RUN", "-5", "@5", "\"", "P1", "#", "#-1", "1.5", "0x10"};
             b = "8585\n2\n1 3\nHALT\n#1 " + std::string(r.pick(bad)) + "\n";
-            lf.total = 4;
+            lf->total = 4;
             break;
         }
         case 11: { // values past segment 1, into segments 2 and 3 or past all
@@ -376,22 +385,23 @@ class Gen {
         }
         case 12: // a string one character past the limit: the process stays
             b = "8585\n2\n1 3\nRUN\n\"" + text(r.chance(50) ? 20 : 21) + " #9\n";
-            lf.result = LoadResult::StaysLoaded;
-            lf.sizes = {1, 3};
-            lf.total = 4;
+            lf->result = LoadResult::StaysLoaded;
+            lf->sizes = {1, 3};
+            lf->total = 4;
             break;
         case 13: { // tokens of 99 to 101 characters
             const int len = r.range(99, 101);
             std::string tok = r.chance(50) ? std::string(static_cast<size_t>(len - 1), '0') + "7"
                                            : "\"" + text(len - 1);
             b = "8585\n2\n1 4\nHALT\n" + tok + " #5\n";
-            lf.total = 5;
+            lf->total = 5;
             break;
         }
         case 14: { // a value line longer than the line buffer
             std::string vals;
             int n = 0;
-            while (vals.size() < static_cast<size_t>(r.range(150, 330))) {
+            const auto length = static_cast<size_t>(r.range(150, 330));
+            while (vals.size() < length) {
                 vals += (n ? " " : "") + std::string(r.chance(50) ? "#12345" : "\"abcdefgh");
                 n++;
             }
@@ -401,15 +411,26 @@ class Gen {
         default: // zero-sized segments with values after them
             if (r.chance(50)) {
                 b = "8585\n2\n0 2\n#1 #2\n";
-                lf.sizes = {0, 2};
+                lf->sizes = {0, 2};
             } else {
                 b = "8585\n3\n1 0 2\nRUN #4\n";
-                lf.sizes = {1, 0, 2};
+                lf->sizes = {1, 0, 2};
             }
-            lf.result = LoadResult::Loads;
-            lf.total = lf.sizes.size() == 2 ? 2 : 3;
+            lf->result = LoadResult::Loads;
+            lf->total = lf->sizes.size() == 2 ? 2 : 3;
             break;
         }
+        return b;
+    }
+    // A load file that fails, or loads in part, in one of the ways the
+    // format allows.
+    LoadFile badLoad()
+    {
+        LoadFile lf;
+        lf.name = fileName();
+        const std::vector<int> sz = sizes(-1);
+        const uint32_t kind = r.below(16);
+        std::string b = kind < 9 ? badHeader(kind, sz) : badValues(kind, &lf);
         decorate(&b);
         c.files.push_back({lf.name, b});
         return lf;
@@ -556,7 +577,7 @@ class Gen {
         }
         if (addr < 0 || addr > 999)
             addr = r.chance(20) ? kCells : r.range(0, 999);
-        const std::string text = loadCommand(id, addr, name);
+        std::string text = loadCommand(id, addr, name);
         if (lf && lf->result != LoadResult::Fails && !procs[id].live && fits(addr, total) && !quoted &&
             name.size() <= 20)
             place(id, addr, lf->sizes);
@@ -698,8 +719,37 @@ class Gen {
     // ---- focused scripts
     std::vector<std::string> focused()
     {
+        const uint32_t theme = r.below(12);
+        return theme < 6 ? focusedLoads(theme) : focusedLines(theme);
+    }
+    // Three touching processes ended in a random order, so that holes merge
+    // below, above and on both sides; then one load fills the merged hole,
+    // or overfills it by a cell.
+    std::vector<std::string> mergedHoles()
+    {
         std::vector<std::string> out;
-        switch (r.below(12)) {
+        const int a = r.range(1, 9), b = r.range(1, 9), d = r.range(1, 9), base = r.range(0, 900);
+        loads.push_back(validLoad(a));
+        out.push_back(loadCommand(1, base, loads.back().name));
+        loads.push_back(validLoad(b));
+        out.push_back(loadCommand(2, base + a, loads.back().name));
+        loads.push_back(validLoad(d));
+        out.push_back(loadCommand(3, base + a + b, loads.back().name));
+        std::vector<int> order = {1, 2, 3};
+        for (size_t i = 0; i < order.size(); i++)
+            std::swap(order[i], order[i + r.below(static_cast<uint32_t>(order.size() - i))]);
+        for (int id : order)
+            out.push_back(line({proc(id), "TerminateProcess"}));
+        loads.push_back(validLoad(a + b + d + (r.chance(30) ? 1 : 0)));
+        out.push_back(loadCommand(4, base, loads.back().name));
+        out.push_back(line({"P0", "PrintProcessTable"}));
+        return out;
+    }
+    // Themes 0 to 5: loads at the edges of the format and of memory.
+    std::vector<std::string> focusedLoads(uint32_t theme)
+    {
+        std::vector<std::string> out;
+        switch (theme) {
         case 0: { // one load file at an edge of the format, then a look
             loads.push_back(r.chance(70) ? badLoad() : validLoad());
             out.push_back(loadCommand(1, r.chance(50) ? 0 : r.range(0, 999), loads.back().name));
@@ -735,24 +785,8 @@ class Gen {
             out.push_back(line({"P0", r.chance(50) ? "PrintProcessTable" : "PrintAllMemory"}));
             break;
         }
-        case 4: { // holes merged on both sides, then filled by one load
-            const int a = r.range(1, 9), b = r.range(1, 9), d = r.range(1, 9), base = r.range(0, 900);
-            loads.push_back(validLoad(a));
-            out.push_back(loadCommand(1, base, loads.back().name));
-            loads.push_back(validLoad(b));
-            out.push_back(loadCommand(2, base + a, loads.back().name));
-            loads.push_back(validLoad(d));
-            out.push_back(loadCommand(3, base + a + b, loads.back().name));
-            std::vector<int> order = {1, 2, 3};
-            for (size_t i = 0; i < order.size(); i++)
-                std::swap(order[i], order[i + r.below(static_cast<uint32_t>(order.size() - i))]);
-            for (int id : order)
-                out.push_back(line({proc(id), "TerminateProcess"}));
-            loads.push_back(validLoad(a + b + d + (r.chance(30) ? 1 : 0)));
-            out.push_back(loadCommand(4, base, loads.back().name));
-            out.push_back(line({"P0", "PrintProcessTable"}));
-            break;
-        }
+        case 4:
+            return mergedHoles();
         case 5: { // touching and overlapping loads
             loads.push_back(validLoad(r.range(1, 20)));
             const LoadFile first = loads.back();
@@ -767,6 +801,16 @@ class Gen {
             out.push_back(line({"P0", "PrintProcessTable"}));
             break;
         }
+        default:
+            break;
+        }
+        return out;
+    }
+    // Themes 6 to 11: the grammar, long lines, numbers at their edges, END.
+    std::vector<std::string> focusedLines(uint32_t theme)
+    {
+        std::vector<std::string> out;
+        switch (theme) {
         case 6: // grammar
             for (int i = r.range(1, 4); i > 0; i--)
                 out.push_back(malformed());
@@ -864,12 +908,13 @@ Case kc_Generate(uint64_t seed, uint64_t index)
 {
     // Each case from its own stream, so that case n is the same whatever
     // the number of cases or jobs.
-    Rng mix{seed ^ (index * 0xd1b54a32d192ed03ull)};
+    Rng mix{seed ^ (index * 0xd1b54a32d192ed03ULL)};
     mix.next();
-    char name[32];
-    std::snprintf(name, sizeof name, "case-%04llu", static_cast<unsigned long long>(index + 1));
+    std::string name = std::to_string(index + 1);
+    if (name.size() < 4)
+        name.insert(0, 4 - name.size(), '0');
     Gen g(mix.next());
-    return g.make(name);
+    return g.make("case-" + name);
 }
 
 size_t kc_Lines(const Case& c)

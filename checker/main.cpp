@@ -102,78 +102,98 @@ bool readNumber(const char* arg, uint64_t lo, uint64_t hi, uint64_t* out)
     return true;
 }
 
+// Takes the option c of getopt_long with a number for its argument; returns
+// -1 to go on, else the exit status.
+int numberOption(int c, Options* opt)
+{
+    uint64_t n = 0;
+    switch (c) {
+    case OPT_CASES:
+        if (!readNumber(optarg, 1, 100000000, &opt->cases))
+            return usage(std::string("--cases needs a number from 1 to 100000000, not '") + optarg + "'");
+        break;
+    case OPT_SEED:
+        if (!readNumber(optarg, 0, UINT64_MAX, &opt->seed))
+            return usage(std::string("--seed needs a number from 0 to 18446744073709551615, not '") + optarg + "'");
+        opt->seedGiven = true;
+        break;
+    case 'j':
+        if (!readNumber(optarg, 1, 256, &n))
+            return usage(std::string("--jobs needs a number from 1 to 256, not '") + optarg + "'");
+        opt->jobs = static_cast<unsigned>(n);
+        break;
+    case OPT_TIMEOUT: {
+        char* end = nullptr;
+        errno = 0;
+        const double t = std::strtod(optarg, &end);
+        if (errno || end == optarg || *end || !(t >= 0.01 && t <= 3600))
+            return usage(std::string("--timeout needs seconds from 0.01 to 3600, not '") + optarg + "'");
+        opt->limits.timeout = t;
+        break;
+    }
+    default: // OPT_MEMORY
+        if (!readNumber(optarg, 0, 1U << 30, &n))
+            return usage(std::string("--memory needs a number of MiB, not '") + optarg + "'");
+        opt->limits.memory = n << 20;
+        break;
+    }
+    return -1;
+}
+
+bool endsWith(const std::string& s, const char* tail)
+{
+    const size_t k = std::strlen(tail);
+    return s.size() > k && s.compare(s.size() - k, k, tail) == 0;
+}
+
+// Takes any other option c of getopt_long; returns -1 to go on, else the
+// exit status.
+int option(int c, char** argv, Options* opt)
+{
+    switch (c) {
+    case OPT_SUITE:
+        opt->suite = optarg;
+        break;
+    case OPT_KEEP:
+        opt->keep = optarg;
+        break;
+    case OPT_REPORT:
+        if (!endsWith(optarg, ".xml") && !endsWith(optarg, ".json"))
+            return usage("--report needs a file name ending in .xml or .json");
+        opt->report = optarg;
+        break;
+    case OPT_WRITE:
+        opt->writeSuite = optarg;
+        break;
+    case 'q':
+        opt->quiet = true;
+        break;
+    case 'h':
+        std::fputs(kHelp, stdout);
+        return 0;
+    case 'V':
+        std::printf("kelmem-check %s\n", kc::kc_CoreVersion());
+        return 0;
+    case ':':
+        return usage(std::string("option '") + argv[optind - 1] + "' needs an argument");
+    default:
+        if (optopt && optopt < 256)
+            return usage(std::string("unknown option '-") + static_cast<char>(optopt) + "'");
+        return usage(std::string("unknown option '") + argv[optind - 1] + "'");
+    }
+    return -1;
+}
+
 // Reads argv; returns -1 to go on, else the exit status.
 int parse(int argc, char** argv, Options* opt)
 {
     opterr = 0;
     int c = 0;
-    uint64_t n = 0;
     while ((c = getopt_long(argc, argv, "+:j:qhV", kLongOptions, nullptr)) != -1) {
-        switch (c) {
-        case OPT_CASES:
-            if (!readNumber(optarg, 1, 100000000, &opt->cases))
-                return usage(std::string("--cases needs a number from 1 to 100000000, not '") + optarg + "'");
-            break;
-        case OPT_SEED:
-            if (!readNumber(optarg, 0, UINT64_MAX, &opt->seed))
-                return usage(std::string("--seed needs a number from 0 to 18446744073709551615, not '") + optarg + "'");
-            opt->seedGiven = true;
-            break;
-        case 'j':
-            if (!readNumber(optarg, 1, 256, &n))
-                return usage(std::string("--jobs needs a number from 1 to 256, not '") + optarg + "'");
-            opt->jobs = static_cast<unsigned>(n);
-            break;
-        case OPT_TIMEOUT: {
-            char* end = nullptr;
-            errno = 0;
-            double t = std::strtod(optarg, &end);
-            if (errno || end == optarg || *end || !(t >= 0.01 && t <= 3600))
-                return usage(std::string("--timeout needs seconds from 0.01 to 3600, not '") + optarg + "'");
-            opt->limits.timeout = t;
-            break;
-        }
-        case OPT_MEMORY:
-            if (!readNumber(optarg, 0, 1u << 30, &n))
-                return usage(std::string("--memory needs a number of MiB, not '") + optarg + "'");
-            opt->limits.memory = n << 20;
-            break;
-        case OPT_SUITE:
-            opt->suite = optarg;
-            break;
-        case OPT_KEEP:
-            opt->keep = optarg;
-            break;
-        case OPT_REPORT: {
-            std::string r = optarg;
-            auto ends = [&](const char* tail) {
-                size_t k = std::strlen(tail);
-                return r.size() > k && r.compare(r.size() - k, k, tail) == 0;
-            };
-            if (!ends(".xml") && !ends(".json"))
-                return usage("--report needs a file name ending in .xml or .json");
-            opt->report = r;
-            break;
-        }
-        case OPT_WRITE:
-            opt->writeSuite = optarg;
-            break;
-        case 'q':
-            opt->quiet = true;
-            break;
-        case 'h':
-            std::fputs(kHelp, stdout);
-            return 0;
-        case 'V':
-            std::printf("kelmem-check %s\n", kc::kc_CoreVersion());
-            return 0;
-        case ':':
-            return usage(std::string("option '") + argv[optind - 1] + "' needs an argument");
-        default:
-            if (optopt && optopt < 256)
-                return usage(std::string("unknown option '-") + static_cast<char>(optopt) + "'");
-            return usage(std::string("unknown option '") + argv[optind - 1] + "'");
-        }
+        const bool number = c == OPT_CASES || c == OPT_SEED || c == 'j' || c == OPT_TIMEOUT || c == OPT_MEMORY;
+        const int status = number ? numberOption(c, opt) : option(c, argv, opt);
+        if (status >= 0)
+            return status;
     }
     for (int i = optind; i < argc; i++)
         opt->command.emplace_back(argv[i]);
@@ -253,13 +273,15 @@ class Run {
     }
     unsigned jobs() const
     {
-        return std::max(1u, opt_.jobs);
+        return std::max(1U, opt_.jobs);
     }
     void runCases();
     void progress(bool last);
     template <typename F>
     void parallel(size_t n, F work);
-    std::string present(size_t index, Kind* k);
+    std::string present(size_t number, Kind* k);
+    std::vector<Kind> groupKinds() const;
+    void shrinkKinds(std::vector<Kind>* kinds);
 };
 
 template <typename F>
@@ -399,13 +421,10 @@ std::string Run::present(size_t number, Kind* k)
     return out;
 }
 
-int Run::go()
+std::vector<Kind> Run::groupKinds() const
 {
-    runCases();
-    if (stopping)
-        return 0;
-    // The kinds of difference, each with its cases, in the order of their
-    // first case: the same whatever order the jobs finished in.
+    // Each kind with its cases, in the order of their first case: the same
+    // whatever order the jobs finished in.
     std::vector<Kind> kinds;
     std::map<std::string, size_t> byKind;
     for (size_t i = 0; i < total_; i++) {
@@ -419,22 +438,36 @@ int Run::go()
             kinds[it->second].cases.push_back(i);
         }
     }
-    // Shrink the first case of each kind, several kinds at once.
+    return kinds;
+}
+
+void Run::shrinkKinds(std::vector<Kind>* kinds)
+{
+    // The first case of each kind, several kinds at once.
     std::atomic<size_t> shrunk{0};
-    parallel(kinds.size(), [&](size_t k) {
-        Kind& kind = kinds[k];
+    parallel(kinds->size(), [&](size_t k) {
+        Kind& kind = (*kinds)[k];
         const Case c = caseAt(kind.cases.front());
         kind.linesBefore = kc::kc_Lines(c);
         const bool slow = kind.kind == "timeout";
         kind.shrunk = kc::kc_Shrink(prog_, c, kind.kind, opt_.limits, kShrinkRuns,
                                     slow ? kShrinkSecondsSlow : kShrinkSeconds, &stopping, &kind.runs);
         if (tty_) {
-            std::fprintf(stderr, "\rshrinking: %zu of %zu differences done\033[K", ++shrunk, kinds.size());
+            std::fprintf(stderr, "\rshrinking: %zu of %zu differences done\033[K", ++shrunk, kinds->size());
             std::fflush(stderr);
         }
     });
     if (tty_)
         std::fputs("\r\033[K", stderr);
+}
+
+int Run::go()
+{
+    runCases();
+    if (stopping)
+        return 0;
+    std::vector<Kind> kinds = groupKinds();
+    shrinkKinds(&kinds);
     if (stopping)
         return 0;
     for (size_t k = 0; k < kinds.size(); k++) {
@@ -454,12 +487,10 @@ int Run::go()
         std::printf(" (seed %llu)", static_cast<unsigned long long>(opt_.seed));
     std::printf("\n");
     std::fflush(stdout);
-    if (!opt_.report.empty()) {
-        std::string error;
-        if (!kc::kc_WriteReport(opt_.report, results_, &error)) {
-            std::fprintf(stderr, "kelmem-check: %s\n", error.c_str());
-            return kExitUsage;
-        }
+    std::string error;
+    if (!opt_.report.empty() && !kc::kc_WriteReport(opt_.report, results_, &error)) {
+        std::fprintf(stderr, "kelmem-check: %s\n", error.c_str());
+        return kExitUsage;
     }
     return differ > 0 ? kExitDiffer : 0;
 }
@@ -474,10 +505,10 @@ int writeSuite(const Options& opt)
             std::fprintf(stderr, "kelmem-check: %s\n", error.c_str());
             return kExitUsage;
         }
+        // Written again with kelmem's output, which needs the files there.
         const kc::Expected exp = kc::kc_Reference(dir, c.args);
-        FILE* fp = std::fopen((dir + "/expected.out").c_str(), "wb");
-        if (!fp || std::fwrite(exp.out.data(), 1, exp.out.size(), fp) != exp.out.size() || std::fclose(fp) != 0) {
-            std::fprintf(stderr, "kelmem-check: cannot write %s/expected.out\n", dir.c_str());
+        if (!kc::kc_SaveCase(dir, c, &exp, nullptr, nullptr, &error)) {
+            std::fprintf(stderr, "kelmem-check: %s\n", error.c_str());
             return kExitUsage;
         }
     }
@@ -485,6 +516,68 @@ int writeSuite(const Options& opt)
         std::printf("kelmem-check: wrote %llu cases to %s (seed %llu)\n", static_cast<unsigned long long>(opt.cases),
                     opt.writeSuite.c_str(), static_cast<unsigned long long>(opt.seed));
     return 0;
+}
+
+// Finds the program, reads the suite and makes paths absolute; -1 to go
+// on, else the exit status.
+int prepare(Options* opt, kc::Program* prog, std::vector<Case>* suite)
+{
+    std::string error;
+    prog->name = opt->command[0];
+    prog->path = kc::kc_FindProgram(opt->command[0], &error);
+    if (prog->path.empty()) {
+        std::fprintf(stderr, "kelmem-check: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    // The program runs in the case's folder: arguments that name files here
+    // (a student's script for an interpreter) go as absolute paths.
+    for (size_t i = 1; i < opt->command.size(); i++) {
+        struct stat st;
+        const std::string& a = opt->command[i];
+        prog->args.push_back(a[0] != '-' && stat(a.c_str(), &st) == 0 ? absolute(a) : a);
+    }
+    if (!opt->suite.empty() && !kc::kc_ReadSuite(opt->suite, suite, &error)) {
+        std::fprintf(stderr, "kelmem-check: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    if (!opt->keep.empty())
+        opt->keep = absolute(opt->keep);
+    if (!opt->report.empty())
+        opt->report = absolute(opt->report);
+    return -1;
+}
+
+// Ctrl+C and kill: one thread waits for the signal, stops the run and kills
+// the running programs; the folders are removed on the way out.
+void watchSignals()
+{
+    signal(SIGPIPE, SIG_IGN);
+    const sigset_t stops = stopSignals();
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+    std::thread([stops]() {
+        int sig = 0;
+        if (sigwait(&stops, &sig) == 0) {
+            stopSignal = sig;
+            stopping = true;
+            kc::kc_KillAll();
+        }
+    }).detach();
+}
+
+// After a stopping signal, with every folder removed: ends as that signal
+// would have ended the program.
+int stopped()
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "\nkelmem-check: stopped; every case folder removed\n");
+    const int sig = stopSignal;
+    signal(sig, SIG_DFL);
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, sig);
+    pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+    raise(sig);
+    return 128 + sig;
 }
 
 } // namespace
@@ -497,51 +590,19 @@ int main(int argc, char** argv)
         return parsed;
     if (!opt.seedGiven) {
         std::random_device rd;
-        opt.seed = (static_cast<uint64_t>(rd()) << 32 ^ rd()) % 1000000000000ull;
+        opt.seed = (static_cast<uint64_t>(rd()) << 32 ^ rd()) % 1000000000000ULL;
     }
     if (opt.jobs == 0)
-        opt.jobs = std::max(1u, std::thread::hardware_concurrency());
+        opt.jobs = std::max(1U, std::thread::hardware_concurrency());
     if (!opt.writeSuite.empty())
         return writeSuite(opt);
-
     kc::Program prog;
-    std::string error;
-    prog.name = opt.command[0];
-    prog.path = kc::kc_FindProgram(opt.command[0], &error);
-    if (prog.path.empty()) {
-        std::fprintf(stderr, "kelmem-check: %s\n", error.c_str());
-        return kExitUsage;
-    }
-    // The program runs in the case's folder: arguments that name files here
-    // (a student's script for an interpreter) go as absolute paths.
-    for (size_t i = 1; i < opt.command.size(); i++) {
-        struct stat st;
-        const std::string& a = opt.command[i];
-        prog.args.push_back(a[0] != '-' && stat(a.c_str(), &st) == 0 ? absolute(a) : a);
-    }
     std::vector<Case> suite;
-    if (!opt.suite.empty() && !kc::kc_ReadSuite(opt.suite, &suite, &error)) {
-        std::fprintf(stderr, "kelmem-check: %s\n", error.c_str());
-        return kExitUsage;
-    }
-    if (!opt.keep.empty())
-        opt.keep = absolute(opt.keep);
-    if (!opt.report.empty())
-        opt.report = absolute(opt.report);
-
-    // Ctrl+C and kill: one thread waits for the signal, stops the run and
-    // kills the running programs; the folders are removed on the way out.
-    signal(SIGPIPE, SIG_IGN);
-    const sigset_t stops = stopSignals();
-    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
-    std::thread([stops]() {
-        int sig = 0;
-        if (sigwait(&stops, &sig) == 0) {
-            stopSignal = sig;
-            stopping = true;
-            kc::kc_KillAll();
-        }
-    }).detach();
+    const int prepared = prepare(&opt, &prog, &suite);
+    if (prepared >= 0)
+        return prepared;
+    watchSignals();
+    std::string error;
     if (!kc::kc_SandboxOpen(&error)) {
         std::fprintf(stderr, "kelmem-check: %s\n", error.c_str());
         return kExitUsage;
@@ -560,17 +621,5 @@ int main(int argc, char** argv)
         status = run.go();
     }
     kc::kc_SandboxClose();
-    if (stopping) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "\nkelmem-check: stopped; every case folder removed\n");
-        const int sig = stopSignal;
-        signal(sig, SIG_DFL);
-        sigset_t one;
-        sigemptyset(&one);
-        sigaddset(&one, sig);
-        pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
-        raise(sig);
-        return 128 + sig;
-    }
-    return status;
+    return stopping ? stopped() : status;
 }

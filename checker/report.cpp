@@ -28,7 +28,7 @@ namespace kc {
 
 namespace {
 
-constexpr size_t kSuiteFileMax = 16u << 20; // bytes of one file of a suite case
+constexpr size_t kSuiteFileMax = 16U << 20; // bytes of one file of a suite case
 constexpr size_t kSuiteFilesMax = 1000;     // files in one suite case
 
 // Decodes the UTF-8 sequence at s[i]; its code point and length, or length
@@ -311,65 +311,85 @@ bool kc_SaveCase(const std::string& dir, const Case& c, const Expected* exp, con
     return true;
 }
 
+namespace {
+
+// The names in folder d but "." and "..", sorted; false when it cannot be read.
+bool listFolder(const std::string& d, std::vector<std::string>* names)
+{
+    DIR* dp = opendir(d.c_str());
+    if (!dp)
+        return false;
+    while (dirent* e = readdir(dp)) {
+        if (e->d_name[0] != '.')
+            names->emplace_back(e->d_name);
+    }
+    closedir(dp);
+    std::sort(names->begin(), names->end());
+    return true;
+}
+
+// Reads the case in the folder path; false with *error.
+bool readCase(const std::string& path, Case* c, std::string* error)
+{
+    std::string cmdline;
+    if (!readFile(path + "/cmdline", kSuiteFileMax, &cmdline)) {
+        *error = path + "/cmdline: missing or unreadable";
+        return false;
+    }
+    std::istringstream lines(cmdline);
+    std::string word;
+    while (std::getline(lines, word)) {
+        if (!word.empty() && word.back() == '\r')
+            word.pop_back();
+        if (!word.empty())
+            c->args.push_back(word);
+    }
+    std::vector<std::string> names;
+    listFolder(path, &names);
+    for (const std::string& n : names) {
+        // What --keep adds beside a case is not part of it.
+        if (n == "cmdline" || n == "expected.out" || n == "actual.out" || n == "run.sh")
+            continue;
+        std::string fp = path;
+        fp += '/';
+        fp += n;
+        struct stat st;
+        if (stat(fp.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        File f{n, {}};
+        if (!readFile(fp, kSuiteFileMax, &f.data)) {
+            *error = fp + ": unreadable or larger than 16 MiB";
+            return false;
+        }
+        c->files.push_back(std::move(f));
+        if (c->files.size() > kSuiteFilesMax) {
+            *error = path + ": more than 1000 files";
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 bool kc_ReadSuite(const std::string& dir, std::vector<Case>* cases, std::string* error)
 {
-    auto list = [](const std::string& d, std::vector<std::string>* names) {
-        DIR* dp = opendir(d.c_str());
-        if (!dp)
-            return false;
-        while (dirent* e = readdir(dp)) {
-            if (e->d_name[0] != '.')
-                names->emplace_back(e->d_name);
-        }
-        closedir(dp);
-        std::sort(names->begin(), names->end());
-        return true;
-    };
     std::vector<std::string> subs;
-    if (!list(dir, &subs)) {
+    if (!listFolder(dir, &subs)) {
         *error = "cannot read the suite " + dir + ": " + std::strerror(errno);
         return false;
     }
     for (const std::string& sub : subs) {
-        const std::string path = dir + "/" + sub;
+        std::string path = dir;
+        path += '/';
+        path += sub;
         struct stat st;
         if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
             continue;
         Case c;
         c.name = sub;
-        std::string cmdline;
-        if (!readFile(path + "/cmdline", kSuiteFileMax, &cmdline)) {
-            *error = path + "/cmdline: missing or unreadable";
+        if (!readCase(path, &c, error))
             return false;
-        }
-        std::istringstream lines(cmdline);
-        std::string word;
-        while (std::getline(lines, word)) {
-            if (!word.empty() && word.back() == '\r')
-                word.pop_back();
-            if (!word.empty())
-                c.args.push_back(word);
-        }
-        std::vector<std::string> names;
-        list(path, &names);
-        for (const std::string& n : names) {
-            // What --keep adds beside a case is not part of it.
-            if (n == "cmdline" || n == "expected.out" || n == "actual.out" || n == "run.sh")
-                continue;
-            const std::string fp = path + "/" + n;
-            if (stat(fp.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-                continue;
-            File f{n, {}};
-            if (!readFile(fp, kSuiteFileMax, &f.data)) {
-                *error = fp + ": unreadable or larger than 16 MiB";
-                return false;
-            }
-            c.files.push_back(std::move(f));
-            if (c.files.size() > kSuiteFilesMax) {
-                *error = path + ": more than 1000 files";
-                return false;
-            }
-        }
         cases->push_back(std::move(c));
     }
     if (cases->empty()) {

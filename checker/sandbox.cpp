@@ -214,7 +214,7 @@ void kc_KillAll()
 
 size_t kc_OutputBound(size_t n)
 {
-    return n * 10 + (1u << 20);
+    return n * 10 + (1U << 20);
 }
 
 std::string kc_FindProgram(const std::string& command, std::string* error)
@@ -266,6 +266,180 @@ std::string kc_FindProgram(const std::string& command, std::string* error)
     return found;
 }
 
+namespace {
+
+// The child after fork: async-signal-safe calls only, then exec. On failure
+// the error number goes to execFd.
+[[noreturn]] void child(char* const* argv, const char* dir, const Limits& limits, uint64_t cpu, int outFd,
+                        int errFd, int execFd)
+{
+    setpgid(0, 0);
+    childSignals();
+    const int devnull = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    int err = 0;
+    if (devnull < 0 || dup2(devnull, 0) < 0 || dup2(outFd, 1) < 0 || dup2(errFd, 2) < 0)
+        err = errno;
+    if (!err && chdir(dir) != 0)
+        err = errno;
+    if (!err) {
+        setLimit(RLIMIT_CPU, cpu);
+        if (limits.memory)
+            setLimit(RLIMIT_AS, limits.memory);
+        if (limits.fileSize)
+            setLimit(RLIMIT_FSIZE, limits.fileSize);
+        setLimit(RLIMIT_CORE, 0);
+        execv(argv[0], argv);
+        err = errno;
+    }
+    const ssize_t w = write(execFd, &err, sizeof err);
+    (void)w;
+    _exit(127);
+}
+
+// Reads what fd has into *text, up to max bytes in all; false at its end.
+// *over is set when bytes past max were dropped.
+bool readSome(int fd, std::string* text, size_t max, bool* over)
+{
+    char buf[65536];
+    const ssize_t got = read(fd, buf, sizeof buf);
+    if (got < 0)
+        return errno == EINTR || errno == EAGAIN;
+    if (got == 0)
+        return false;
+    const size_t room = max > text->size() ? max - text->size() : 0;
+    text->append(buf, std::min(room, static_cast<size_t>(got)));
+    if (static_cast<size_t>(got) > room)
+        *over = true;
+    return true;
+}
+
+// A running program: its pipes and its end.
+struct Running {
+    pid_t pid = -1;
+    int out = -1, err = -1; // read ends, -1 once at their end
+    int exitFd = -1;        // readable when the child ends; -1 without pidfd
+    bool exited = false, killed = false;
+    int status = 0;
+    void killGroup()
+    {
+        kill(-pid, SIGKILL);
+        killed = true;
+    }
+};
+
+// One wait for the pipes or the child's end, until `until`.
+void waitOnce(Running* r, double until, Outcome* o, size_t outBound)
+{
+    pollfd fds[3];
+    int n = 0, iOut = -1, iErr = -1, iExit = -1;
+    if (r->out >= 0) {
+        fds[n] = {r->out, POLLIN, 0};
+        iOut = n++;
+    }
+    if (r->err >= 0) {
+        fds[n] = {r->err, POLLIN, 0};
+        iErr = n++;
+    }
+    if (!r->exited && r->exitFd >= 0) {
+        fds[n] = {r->exitFd, POLLIN, 0};
+        iExit = n++;
+    }
+    int wait = static_cast<int>(std::max(0.0, (until - now()) * 1000)) + 1;
+    if (r->exitFd < 0 && !r->exited)
+        wait = std::min(wait, 5); // no pidfd: look for the child every few ms
+    if (poll(fds, static_cast<nfds_t>(n), wait) < 0 && errno != EINTR)
+        return;
+    bool over = false;
+    if (iOut >= 0 && fds[iOut].revents && !readSome(r->out, &o->out, outBound, &over))
+        r->out = -1;
+    if (over && !o->flooded) {
+        o->flooded = true;
+        r->killGroup();
+    }
+    bool ignored = false;
+    if (iErr >= 0 && fds[iErr].revents && !readSome(r->err, &o->err, kErrKept, &ignored))
+        r->err = -1;
+    if (!r->exited && (iExit < 0 || fds[iExit].revents) && waitpid(r->pid, &r->status, WNOHANG) == r->pid) {
+        r->exited = true;
+        r->killGroup(); // children it left behind go with it
+    }
+}
+
+// Reads the program's output until it ends, the timeout or the bound.
+void collect(Running* r, const Limits& limits, size_t outBound, Outcome* o)
+{
+    const double deadline = now() + limits.timeout;
+    // Once the child has ended, what is left in the pipes is read for a
+    // short while only: a process that left the group may hold them open.
+    double drainUntil = 0;
+    while (r->out >= 0 || r->err >= 0 || !r->exited) {
+        const double t = now();
+        if (!r->killed && t >= deadline) {
+            o->timedOut = true;
+            r->killGroup();
+        }
+        if (r->exited && drainUntil == 0)
+            drainUntil = t + 0.5;
+        if (r->exited && t >= drainUntil)
+            break;
+        waitOnce(r, r->exited ? drainUntil : (r->killed ? t + 1 : deadline), o, outBound);
+    }
+    if (!r->exited) {
+        r->killGroup();
+        while (waitpid(r->pid, &r->status, 0) < 0 && errno == EINTR) {
+        }
+    }
+}
+
+// The three pipes of a run: standard output, standard error, and the one
+// on which the child reports a failed exec (closed by a good one).
+struct Pipes {
+    Fd outRead, outWrite, errRead, errWrite, execRead, execWrite;
+    bool open(std::string* error)
+    {
+        int fds[3][2];
+        for (auto& f : fds) {
+            if (pipe2(f, O_CLOEXEC) != 0) {
+                *error = std::string("pipe: ") + std::strerror(errno);
+                for (auto& g : fds) {
+                    if (&g == &f)
+                        break;
+                    close(g[0]);
+                    close(g[1]);
+                }
+                return false;
+            }
+        }
+        outRead.reset(fds[0][0]);
+        outWrite.reset(fds[0][1]);
+        errRead.reset(fds[1][0]);
+        errWrite.reset(fds[1][1]);
+        execRead.reset(fds[2][0]);
+        execWrite.reset(fds[2][1]);
+        return true;
+    }
+};
+
+// How the run ended, into *o: exec's failure, the exit status, or the
+// signal that was not ours.
+void finish(int status, int execFd, const Program& prog, Outcome* o)
+{
+    int execErr = 0;
+    if (read(execFd, &execErr, sizeof execErr) == static_cast<ssize_t>(sizeof execErr)) {
+        o->failure = prog.path + ": cannot be run: " + std::strerror(execErr);
+        return;
+    }
+    if (WIFEXITED(status)) {
+        o->status = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        // Our own SIGKILL for a timeout or a flood is not the program's crash.
+        if (!(WTERMSIG(status) == SIGKILL && (o->timedOut || o->flooded)))
+            o->signal = WTERMSIG(status);
+    }
+}
+
+} // namespace
+
 Outcome kc_Run(const Program& prog, const std::string& dir, const std::vector<std::string>& args,
                const Limits& limits, size_t outBound)
 {
@@ -273,175 +447,54 @@ Outcome kc_Run(const Program& prog, const std::string& dir, const std::vector<st
     // Everything the child needs is made before fork: after it, in a
     // process with threads, only system calls are safe.
     std::vector<std::string> words;
+    words.reserve(1 + prog.args.size() + args.size());
     words.push_back(prog.path);
     words.insert(words.end(), prog.args.begin(), prog.args.end());
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
     for (std::string& w : words)
         argv.push_back(w.data());
     argv.push_back(nullptr);
     const uint64_t cpu = static_cast<uint64_t>(std::ceil(limits.timeout)) + 1;
 
-    int outPipe[2], errPipe[2], execPipe[2];
-    if (pipe2(outPipe, O_CLOEXEC) != 0) {
-        o.failure = std::string("pipe: ") + std::strerror(errno);
+    Pipes p;
+    if (!p.open(&o.failure))
         return o;
-    }
-    Fd outRead(outPipe[0]), outWrite(outPipe[1]);
-    if (pipe2(errPipe, O_CLOEXEC) != 0) {
-        o.failure = std::string("pipe: ") + std::strerror(errno);
-        return o;
-    }
-    Fd errRead(errPipe[0]), errWrite(errPipe[1]);
-    if (pipe2(execPipe, O_CLOEXEC) != 0) {
-        o.failure = std::string("pipe: ") + std::strerror(errno);
-        return o;
-    }
-    Fd execRead(execPipe[0]), execWrite(execPipe[1]);
 
     std::unique_lock<std::mutex> lock(groupsLock);
     if (killed) {
         o.failure = "interrupted";
         return o;
     }
-    const pid_t pid = fork();
-    if (pid < 0) {
+    Running r;
+    r.pid = fork();
+    if (r.pid < 0) {
         o.failure = std::string("fork: ") + std::strerror(errno);
         return o;
     }
-    if (pid == 0) {
-        // The child: async-signal-safe calls only, then exec.
-        setpgid(0, 0);
-        childSignals();
-        int devnull = open("/dev/null", O_RDONLY | O_CLOEXEC);
-        int err = 0;
-        if (devnull < 0 || dup2(devnull, 0) < 0 || dup2(outPipe[1], 1) < 0 || dup2(errPipe[1], 2) < 0)
-            err = errno;
-        if (!err && chdir(dir.c_str()) != 0)
-            err = errno;
-        if (!err) {
-            setLimit(RLIMIT_CPU, cpu);
-            if (limits.memory)
-                setLimit(RLIMIT_AS, limits.memory);
-            if (limits.fileSize)
-                setLimit(RLIMIT_FSIZE, limits.fileSize);
-            setLimit(RLIMIT_CORE, 0);
-            execv(argv[0], argv.data());
-            err = errno;
-        }
-        ssize_t w = write(execPipe[1], &err, sizeof err);
-        (void)w;
-        _exit(127);
-    }
+    if (r.pid == 0)
+        child(argv.data(), dir.c_str(), limits, cpu, p.outWrite.get(), p.errWrite.get(), p.execWrite.get());
     // Both sides set the group, so that killing it works from here on.
-    setpgid(pid, pid);
-    groups.insert(pid);
+    setpgid(r.pid, r.pid);
+    groups.insert(r.pid);
     lock.unlock();
-    outWrite.reset();
-    errWrite.reset();
-    execWrite.reset();
+    p.outWrite.reset();
+    p.errWrite.reset();
+    p.execWrite.reset();
 
-    // A descriptor that turns readable when the child ends; without one
-    // (an old kernel) the child is looked for every few milliseconds.
-    Fd exitFd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
-    const double deadline = now() + limits.timeout;
-    bool exited = false, groupKilled = false;
-    int wstatus = 0;
-    bool outOpen = true, errOpen = true;
-    char buf[65536];
-    auto killGroup = [&]() {
-        kill(-pid, SIGKILL);
-        groupKilled = true;
-    };
-    // Once the child has ended (and its group been killed), what is left in
-    // the pipes is read for a short while only: a process that left the
-    // group may hold them open.
-    double drainUntil = 0;
-    while (outOpen || errOpen || !exited) {
-        double t = now();
-        if (!groupKilled && t >= deadline) {
-            o.timedOut = true;
-            killGroup();
-        }
-        if (exited && drainUntil == 0)
-            drainUntil = t + 0.5;
-        if (exited && t >= drainUntil)
-            break;
-        pollfd fds[3];
-        int n = 0, iOut = -1, iErr = -1, iExit = -1;
-        if (outOpen) {
-            fds[n] = {outRead.get(), POLLIN, 0};
-            iOut = n++;
-        }
-        if (errOpen) {
-            fds[n] = {errRead.get(), POLLIN, 0};
-            iErr = n++;
-        }
-        if (!exited && exitFd.get() >= 0) {
-            fds[n] = {exitFd.get(), POLLIN, 0};
-            iExit = n++;
-        }
-        double until = exited ? drainUntil : (groupKilled ? t + 1 : deadline);
-        int wait = static_cast<int>(std::max(0.0, (until - t) * 1000)) + 1;
-        if (exitFd.get() < 0 && !exited)
-            wait = std::min(wait, 5);
-        int ready = poll(fds, static_cast<nfds_t>(n), wait);
-        if (ready < 0 && errno != EINTR)
-            break;
-        if (iOut >= 0 && fds[iOut].revents) {
-            ssize_t got = read(outRead.get(), buf, sizeof buf);
-            if (got > 0) {
-                size_t room = outBound > o.out.size() ? outBound - o.out.size() : 0;
-                o.out.append(buf, std::min(room, static_cast<size_t>(got)));
-                if (static_cast<size_t>(got) > room && !o.flooded) {
-                    o.flooded = true;
-                    killGroup();
-                }
-            } else if (got == 0 || errno != EINTR) {
-                outOpen = false;
-            }
-        }
-        if (iErr >= 0 && fds[iErr].revents) {
-            ssize_t got = read(errRead.get(), buf, sizeof buf);
-            if (got > 0) {
-                size_t room = kErrKept > o.err.size() ? kErrKept - o.err.size() : 0;
-                o.err.append(buf, std::min(room, static_cast<size_t>(got)));
-            } else if (got == 0 || errno != EINTR) {
-                errOpen = false;
-            }
-        }
-        if (!exited && (iExit < 0 || fds[iExit].revents)) {
-            pid_t w = waitpid(pid, &wstatus, WNOHANG);
-            if (w == pid) {
-                exited = true;
-                // Children it left behind go with it.
-                killGroup();
-            }
-        }
-    }
-    if (!exited) {
-        killGroup();
-        while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
-        }
-    }
+    Fd exitFd(static_cast<int>(syscall(SYS_pidfd_open, r.pid, 0)));
+    r.out = p.outRead.get();
+    r.err = p.errRead.get();
+    r.exitFd = exitFd.get();
+    collect(&r, limits, outBound, &o);
     {
         std::lock_guard<std::mutex> g(groupsLock);
-        groups.erase(pid);
+        groups.erase(r.pid);
         if (killed)
             o.failure = "interrupted";
     }
-    int execErr = 0;
-    if (read(execRead.get(), &execErr, sizeof execErr) == static_cast<ssize_t>(sizeof execErr)) {
-        o.failure = prog.path + ": cannot be run: " + std::strerror(execErr);
-        return o;
-    }
-    if (WIFEXITED(wstatus)) {
-        o.status = WEXITSTATUS(wstatus);
-    } else if (WIFSIGNALED(wstatus)) {
-        // Our own SIGKILL for a timeout or a flood is not the program's crash.
-        if (!(WTERMSIG(wstatus) == SIGKILL && (o.timedOut || o.flooded)))
-            o.signal = WTERMSIG(wstatus);
-    }
+    finish(r.status, p.execRead.get(), prog, &o);
     return o;
 }
 

@@ -84,6 +84,35 @@ bool isDigit(char c)
     return c >= '0' && c <= '9';
 }
 
+// Simpler forms of one token: its first number 0 or 1, a digit shorter or
+// half as long; a long token cut to half or a character shorter.
+std::vector<std::string> tokenForms(const std::string& t)
+{
+    std::vector<std::string> forms;
+    size_t d = 0;
+    while (d < t.size() && !isDigit(t[d]))
+        d++;
+    size_t e = d;
+    while (e < t.size() && isDigit(t[e]))
+        e++;
+    if (e > d) {
+        const std::string digits = t.substr(d, e - d);
+        for (const char* small : {"0", "1"})
+            forms.push_back(t.substr(0, d) + small + t.substr(e));
+        if (digits.size() > 1) {
+            forms.push_back(t.substr(0, d) + digits.substr(1) + t.substr(e));
+            forms.push_back(t.substr(0, d) + digits.substr(0, digits.size() / 2) + t.substr(e));
+        }
+    }
+    // Only long tokens are cut: a keyword or an instruction cut short would
+    // make the case harder to read, not easier.
+    if (t.size() > 8) {
+        forms.push_back(t.substr(0, t.size() / 2 + 1));
+        forms.push_back(t.substr(0, t.size() - 1));
+    }
+    return forms;
+}
+
 // Simpler forms of one line, the boldest first.
 std::vector<std::string> simpler(const std::string& line)
 {
@@ -129,29 +158,7 @@ std::vector<std::string> simpler(const std::string& line)
     // Each token simpler: its numbers small, its text short.
     for (size_t k = 0; k < tokens.size(); k++) {
         const std::string& t = tokens[k];
-        std::vector<std::string> forms;
-        size_t d = 0;
-        while (d < t.size() && !isDigit(t[d]))
-            d++;
-        size_t e = d;
-        while (e < t.size() && isDigit(t[e]))
-            e++;
-        if (e > d) {
-            const std::string digits = t.substr(d, e - d);
-            for (const char* small : {"0", "1"})
-                forms.push_back(t.substr(0, d) + small + t.substr(e));
-            if (digits.size() > 1) {
-                forms.push_back(t.substr(0, d) + digits.substr(1) + t.substr(e)); // a digit less
-                forms.push_back(t.substr(0, d) + digits.substr(0, digits.size() / 2) + t.substr(e));
-            }
-        }
-        // Only long tokens are cut: a keyword or an instruction cut short
-        // would make the case harder to read, not easier.
-        if (t.size() > 8) {
-            forms.push_back(t.substr(0, t.size() / 2 + 1));
-            forms.push_back(t.substr(0, t.size() - 1));
-        }
-        for (const std::string& f : forms) {
+        for (const std::string& f : tokenForms(t)) {
             if (f == t || f.empty())
                 continue;
             std::string l;
@@ -255,22 +262,30 @@ class Shrinker {
         bool any = false;
         for (size_t f = 0; f < best->files.size(); f++) {
             std::vector<std::string> lines = splitLines(best->files[f].data);
-            for (size_t chunk = std::max<size_t>(1, lines.size() / 2); chunk >= 1 && !spent(); chunk /= 2) {
-                for (size_t at = 0; at < lines.size() && !spent();) {
-                    std::vector<std::string> fewer = lines;
-                    fewer.erase(fewer.begin() + static_cast<long>(at),
-                                fewer.begin() + static_cast<long>(std::min(lines.size(), at + chunk)));
-                    Case cand = *best;
-                    cand.files[f].data = joinLines(fewer);
-                    if (tryCase(best, cand)) {
-                        lines = fewer;
-                        any = true;
-                    } else {
-                        at += chunk;
-                    }
-                }
+            for (size_t chunk = std::max<size_t>(1, lines.size() / 2); !spent(); chunk /= 2) {
+                any |= dropChunks(best, f, chunk, &lines);
                 if (chunk == 1)
                     break;
+            }
+        }
+        return any;
+    }
+
+    // Tries taking out each run of `chunk` lines of file f in turn.
+    bool dropChunks(Case* best, size_t f, size_t chunk, std::vector<std::string>* lines)
+    {
+        bool any = false;
+        for (size_t at = 0; at < lines->size() && !spent();) {
+            std::vector<std::string> fewer = *lines;
+            fewer.erase(fewer.begin() + static_cast<long>(at),
+                        fewer.begin() + static_cast<long>(std::min(lines->size(), at + chunk)));
+            Case cand = *best;
+            cand.files[f].data = joinLines(fewer);
+            if (tryCase(best, cand)) {
+                *lines = fewer;
+                any = true;
+            } else {
+                at += chunk;
             }
         }
         return any;
@@ -324,55 +339,66 @@ class Shrinker {
         return any;
     }
 
+    // A load file's last segment dropped: the count one lower, the sizes
+    // line a size shorter.
+    bool fewerSegments(Case* best, size_t f)
+    {
+        std::vector<std::string> lines = splitLines(best->files[f].data);
+        if (lines.size() < 3 || lines[1].size() < 2 || lines[1][0] < '2' || lines[1][0] > '4' || lines[1][1] != '\n')
+            return false;
+        lines[1][0] = static_cast<char>(lines[1][0] - 1);
+        const size_t cut = lines[2].find_last_of(' ');
+        if (cut == std::string::npos)
+            return false;
+        lines[2] = lines[2].substr(0, cut) + (lines[2].back() == '\n' ? "\n" : "");
+        Case cand = *best;
+        cand.files[f].data = joinLines(lines);
+        return tryCase(best, cand);
+    }
+
+    // CRLF line ends made LF.
+    bool plainLineEnds(Case* best, size_t f)
+    {
+        const std::string& data = best->files[f].data;
+        std::string lf;
+        for (size_t i = 0; i < data.size(); i++) {
+            if (!(data[i] == '\r' && i + 1 < data.size() && data[i + 1] == '\n'))
+                lf += data[i];
+        }
+        if (lf == data)
+            return false;
+        Case cand = *best;
+        cand.files[f].data = lf;
+        return tryCase(best, cand);
+    }
+
+    // Line i of file f in its simplest form that keeps the difference.
+    bool simplerLine(Case* best, size_t f, size_t i, std::vector<std::string>* lines)
+    {
+        for (const std::string& form : simpler((*lines)[i])) {
+            std::vector<std::string> other = *lines;
+            other[i] = form;
+            Case cand = *best;
+            cand.files[f].data = joinLines(other);
+            if (tryCase(best, cand)) {
+                *lines = other;
+                return true;
+            }
+        }
+        return false;
+    }
+
     bool simplify(Case* best)
     {
         bool any = false;
         for (size_t f = 0; f < best->files.size(); f++) {
-            // A load file's last segment dropped: the count one lower, the
-            // sizes line a size shorter.
-            std::vector<std::string> lines = splitLines(best->files[f].data);
-            if (lines.size() >= 3 && lines[1].size() >= 2 && lines[1][0] >= '2' && lines[1][0] <= '4' &&
-                lines[1][1] == '\n') {
-                std::vector<std::string> fewer = lines;
-                fewer[1][0] = static_cast<char>(fewer[1][0] - 1);
-                size_t cut = fewer[2].find_last_of(' ');
-                if (cut != std::string::npos) {
-                    fewer[2] = fewer[2].substr(0, cut) + (fewer[2].back() == '\n' ? "\n" : "");
-                    Case cand = *best;
-                    cand.files[f].data = joinLines(fewer);
-                    any |= tryCase(best, cand);
-                }
-            }
+            any |= fewerSegments(best, f);
             any |= fewerCells(best, f);
-            // CRLF line ends made LF.
-            const std::string& data = best->files[f].data;
-            std::string lf;
-            for (size_t i = 0; i < data.size(); i++) {
-                if (!(data[i] == '\r' && i + 1 < data.size() && data[i + 1] == '\n'))
-                    lf += data[i];
-            }
-            if (lf != data) {
-                Case cand = *best;
-                cand.files[f].data = lf;
-                any |= tryCase(best, cand);
-            }
-            lines = splitLines(best->files[f].data);
+            any |= plainLineEnds(best, f);
+            std::vector<std::string> lines = splitLines(best->files[f].data);
             for (size_t i = 0; i < lines.size() && !spent(); i++) {
-                bool changed = true;
-                while (changed && !spent()) {
-                    changed = false;
-                    for (const std::string& form : simpler(lines[i])) {
-                        std::vector<std::string> other = lines;
-                        other[i] = form;
-                        Case cand = *best;
-                        cand.files[f].data = joinLines(other);
-                        if (tryCase(best, cand)) {
-                            lines = other;
-                            changed = any = true;
-                            break;
-                        }
-                    }
-                }
+                while (!spent() && simplerLine(best, f, i, &lines))
+                    any = true;
             }
         }
         return any;
