@@ -143,17 +143,26 @@ void setLimit(int resource, uint64_t value)
 
 bool kc_SandboxOpen(std::string* error)
 {
+    // $TMPDIR when set; else memory (/dev/shm), where making and removing a
+    // case folder costs a few microseconds, not the milliseconds of a disk's
+    // journal (three times a case's run on a busy disk); else /tmp.
     const char* tmp = std::getenv("TMPDIR");
-    std::string base = tmp && tmp[0] == '/' ? tmp : "/tmp";
-    std::string pattern = base + "/kelmem-check-XXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data())) {
+    std::vector<std::string> bases;
+    if (tmp && tmp[0] == '/')
+        bases.emplace_back(tmp);
+    else
+        bases = {"/dev/shm", "/tmp"};
+    for (const std::string& base : bases) {
+        std::string pattern = base + "/kelmem-check-XXXXXX";
+        std::vector<char> buf(pattern.begin(), pattern.end());
+        buf.push_back('\0');
+        if (mkdtemp(buf.data())) {
+            root = buf.data();
+            return true;
+        }
         *error = "cannot make a folder in " + base + ": " + std::strerror(errno);
-        return false;
     }
-    root = buf.data();
-    return true;
+    return false;
 }
 
 void kc_SandboxClose()
