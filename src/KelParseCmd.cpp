@@ -22,8 +22,7 @@
 #include "kelparse.h"
 
 const char* const ArgType_Process[] = {"P%u", nullptr};
-// constexpr, so that the keywords' lengths are known when compiling.
-constexpr const char* const ArgType_Command[] = {"LoadFile",
+const char* const ArgType_Command[] = {"LoadFile",
                                                  "PrintProcessTable",
                                                  "PrintProcessMemory",
                                                  "STORE",
@@ -39,22 +38,8 @@ const char* const* const Arguments[] = {ArgType_Process, ArgType_Command, ArgTyp
 
 namespace {
 
-// The number of keywords of ArgType_Command.
-constexpr size_t kCommands = sizeof ArgType_Command / sizeof ArgType_Command[0] - 1;
-
-// The length of each keyword of ArgType_Command, in its order.
-constexpr std::array<size_t, kCommands> kCommandLength = [] {
-    std::array<size_t, kCommands> length{};
-    for (size_t i = 0; i < kCommands; i++)
-        length[i] = std::char_traits<char>::length(ArgType_Command[i]);
-    return length;
-}();
-
 // Tokens the grammar reads: the process, the command and two arguments.
 constexpr int32_t kGrammarTokens = 4;
-
-// Bytes in which a run gathers text bound for a stream before writing it.
-constexpr size_t kGatherBlock = size_t{64} * 1024;
 
 // Bytes of the script read at a time.
 constexpr size_t kReadBlock = size_t{32} * 1024;
@@ -64,6 +49,9 @@ struct Token {
     const char* at;
     int32_t len;
 };
+
+// Width of the line number in an echo ("%4d").
+constexpr int32_t kLabelWidth = 4;
 
 // A script line's first tokens and the number of all its tokens.
 struct Line {
@@ -82,7 +70,7 @@ struct Label {
 Label labelOf(int32_t line)
 {
     Label lb;
-    lb.len = KO_IntText(lb.text, line, 4);
+    lb.len = KO_IntText(lb.text, line, kLabelWidth);
     return lb;
 }
 
@@ -103,56 +91,11 @@ void labelNext(Label* lb)
     lb->len++;
 }
 
-// A line's echo as it is made: the line's label, then its tokens, each
-// after one blank. Made in place in the output where it has room (KO_Room),
-// else in own; written in one piece unless a line of more than 160
-// characters fills it first.
-constexpr size_t kEchoText = 256;
-
-struct Echo {
-    KelOut* out; // nullptr: standard output
-    char* text;  // kEchoText bytes: in the output, or own
-    size_t len;
-    char own[kEchoText];
-};
-
-void echoBegin(Echo* e)
-{
-    e->text = KO_Begin(e->out, e->own, kEchoText);
-    e->len = 0;
-}
-
-// Writes out what the echo holds.
-void echoEnd(Echo* e)
-{
-    KO_End(e->out, e->text, e->own, e->len);
-}
-
-// Adds a blank and the n bytes of s, one token or several that stand one
-// blank apart in the line.
-void echoRun(Echo* e, const char* s, size_t n)
-{
-    if (kEchoText - e->len < n + 1) {
-        echoEnd(e);
-        if (kEchoText < n + 1) {
-            KO_Write(e->out, " ", 1);
-            KO_Write(e->out, s, n);
-            echoBegin(e);
-            return;
-        }
-        echoBegin(e);
-    }
-    e->text[e->len++] = ' ';
-    std::memcpy(e->text + e->len, s, n);
-    e->len += n;
-}
-
 // Cuts strIn into tokens, echoing them after the label and keeping the
 // first ones in *ln. Nothing is echoed for a line without tokens.
 void cutAndEcho(const char* strIn, KelOut* out, const Label& label, Line* ln)
 {
-    Echo echo;
-    echo.out = out;
+    KelLine echo;
     ln->n = 0;
     // Tokens one blank apart are echoed as the line has them, in one copy:
     // a copy per token cost more than cutting them.
@@ -161,15 +104,16 @@ void cutAndEcho(const char* strIn, KelOut* out, const Label& label, Line* ln)
     const char* tok = nullptr;
     for (int32_t len = KP_NextToken(strIn, &tok); len > 0; len = KP_NextToken(tok + len, &tok)) {
         if (ln->n == 0) {
-            echoBegin(&echo);
-            std::memcpy(echo.text, label.text, sizeof label.text);
-            echo.len = label.len;
+            KO_LineBegin(&echo, out);
+            KO_LinePut(&echo, label.text, label.len);
         }
         if (run && tok == runEnd + 1 && *runEnd == ' ') {
             runEnd = tok + len;
         } else {
-            if (run)
-                echoRun(&echo, run, static_cast<size_t>(runEnd - run));
+            if (run) {
+                KO_LineLit(&echo, " ");
+                KO_LinePut(&echo, run, static_cast<size_t>(runEnd - run));
+            }
             run = tok;
             runEnd = tok + len;
         }
@@ -178,78 +122,52 @@ void cutAndEcho(const char* strIn, KelOut* out, const Label& label, Line* ln)
         if (ln->n < INT32_MAX) // GCOVR_EXCL_BR_LINE: 2^31 tokens do not fit in memory
             ln->n++;
     }
-    if (run)
-        echoRun(&echo, run, static_cast<size_t>(runEnd - run));
     if (ln->n == 0)
         return;
-    if (echo.len == kEchoText) {
-        echoEnd(&echo);
-        echoBegin(&echo);
-    }
-    echo.text[echo.len++] = '\n';
-    echoEnd(&echo);
+    KO_LineLit(&echo, " ");
+    KO_LinePut(&echo, run, static_cast<size_t>(runEnd - run));
+    KO_LineLit(&echo, "\n");
+    KO_LineEnd(&echo);
 }
 
-// The grammar reads tokens where they stand, by what the patterns of
-// Arguments mean: "P%u", "@%u" and "#%u" are their first character and a run
-// of decimal digits, "\"%s" a quote and at least one character, and the
-// keywords are literal. No token can match two of them.
+// The grammar: every token is classified against Arguments by the pattern
+// matcher, and only then converted by ReadFromType's rule.
 
-// True when t is `lead` and a run of decimal digits.
-bool isNumber(const Token& t, char lead)
+// The type of t in Arguments, and in *sub the pattern it matched.
+ArgType_e typeOf(const Token& t, int32_t* sub)
 {
-    if (t.len < 2 || t.at[0] != lead)
-        return false;
-    for (int32_t i = 1; i < t.len; i++) {
-        if (t.at[i] < '0' || t.at[i] > '9')
-            return false;
-    }
-    return true;
+    return static_cast<ArgType_e>(KP_Classify(t.at, t.len, Arguments, sub));
 }
 
-// A number token `lead` and digits whose value fits in uint32_t, into *value
-// (ReadFromType's rule).
-bool readNumber(const Token& t, char lead, uint32_t* value)
+// True when t has the type `type`.
+bool isType(const Token& t, ArgType_e type)
 {
-    if (t.len < 2 || t.at[0] != lead)
-        return false;
-    // By hand rather than with from_chars, whose setup cost more than the
-    // digits; the sum is checked at each digit, so it never passes 2^36.
-    uint64_t read = 0;
-    for (int32_t i = 1; i < t.len; i++) {
-        const auto digit = static_cast<uint32_t>(static_cast<unsigned char>(t.at[i]) - '0');
-        if (digit > 9)
-            return false;
-        read = read * 10 + digit;
-        if (read > UINT32_MAX)
-            return false;
-    }
-    *value = static_cast<uint32_t>(read);
-    return true;
+    int32_t sub = -1;
+    return typeOf(t, &sub) == type;
 }
 
-// A string token, a quote and 1 to 20 characters, into text (NUL-terminated).
-bool readString(const Token& t, char* text)
+// ReadFromType over a token where it stands: the value after the token's
+// first character, into *number or text (KMM_STRING_MAX + 1 bytes).
+int32_t readToken(ArgType_e type, const Token& t, uint32_t* number, char* text)
 {
-    if (t.len < 2 || t.len - 1 > KMM_STRING_MAX || t.at[0] != '"')
-        return false;
-    std::memcpy(text, t.at + 1, static_cast<size_t>(t.len - 1));
-    text[t.len - 1] = '\0';
-    return true;
-}
-
-// The index of the keyword t in ArgType_Command, or -1. Lengths are
-// compared first: no two keywords share one, so at most one is compared
-// character by character.
-int32_t findCommand(const Token& t)
-{
-    const auto n = static_cast<size_t>(t.len);
-    for (int32_t i = 0; ArgType_Command[i]; i++) {
-        const char* kw = ArgType_Command[i];
-        if (kCommandLength[i] == n && std::memcmp(kw, t.at, n) == 0)
-            return i;
+    if (t.len < 1)
+        return -1;
+    const char* rest = t.at + 1;
+    const int32_t n = t.len - 1;
+    switch (type) {
+    case TYPE_PROCESS:
+    case TYPE_ADDRESS:
+    case TYPE_INTEGER:
+        return KP_ReadDecimal(rest, n, UINT32_MAX, number);
+    case TYPE_STRING:
+        if (n > KMM_STRING_MAX)
+            return -1;
+        std::memcpy(text, rest, static_cast<size_t>(n));
+        text[n] = '\0';
+        return 0;
+    default:
+        return -1;
     }
-    return -1;
 }
 
 // The address of the line's third token (index 2), below memSize, compared
@@ -257,7 +175,8 @@ int32_t findCommand(const Token& t)
 bool readAddress(const Line& ln, const KelMM* kmm, int32_t* addr)
 {
     uint32_t value = 0;
-    if (!readNumber(ln.tok[2], '@', &value) || value >= static_cast<uint32_t>(kmm->memSize))
+    if (!isType(ln.tok[2], TYPE_ADDRESS) || readToken(TYPE_ADDRESS, ln.tok[2], &value, nullptr) != 0 ||
+        value >= static_cast<uint32_t>(kmm->memSize))
         return false;
     *addr = static_cast<int32_t>(value);
     return true;
@@ -267,11 +186,12 @@ bool readAddress(const Line& ln, const KelMM* kmm, int32_t* addr)
 bool readHead(const Line& ln, KelCommand* cmd)
 {
     uint32_t process = 0;
-    if (ln.n < 2 || !readNumber(ln.tok[0], 'P', &process) ||
+    if (ln.n < 2 || !isType(ln.tok[0], TYPE_PROCESS) ||
+        readToken(TYPE_PROCESS, ln.tok[0], &process, nullptr) != 0 ||
         process >= static_cast<uint32_t>(KMM_PROCESS_SLOTS))
         return false;
-    const int32_t command = findCommand(ln.tok[1]);
-    if (command < 0)
+    int32_t command = -1;
+    if (typeOf(ln.tok[1], &command) != TYPE_COMMAND)
         return false;
     cmd->process = static_cast<int32_t>(process);
     cmd->command = static_cast<CommandType_e>(command);
@@ -281,12 +201,18 @@ bool readHead(const Line& ln, KelCommand* cmd)
 // The value of a STORE: an integer token, or a string of at most 20 characters.
 bool readValue(const Line& ln, KelCommand* cmd)
 {
-    if (isNumber(ln.tok[3], '#')) {
-        cmd->valueType = TYPE_INTEGER;
-        return readNumber(ln.tok[3], '#', &cmd->value);
-    }
-    cmd->valueType = TYPE_STRING;
-    return readString(ln.tok[3], cmd->text);
+    int32_t sub = -1;
+    const ArgType_e type = typeOf(ln.tok[3], &sub);
+    if (type != TYPE_INTEGER && type != TYPE_STRING)
+        return false;
+    cmd->valueType = type;
+    return readToken(type, ln.tok[3], &cmd->value, cmd->text) == 0;
+}
+
+// The file name of a LoadFile: a string of at most 20 characters.
+bool readFileName(const Line& ln, KelCommand* cmd)
+{
+    return isType(ln.tok[3], TYPE_STRING) && readToken(TYPE_STRING, ln.tok[3], nullptr, cmd->text) == 0;
 }
 
 // The arguments of the command, checked by the command table's rows.
@@ -294,7 +220,7 @@ bool readArguments(const Line& ln, const KelMM* kmm, KelCommand* cmd)
 {
     switch (cmd->command) {
     case COMMAND_LOADFILE:
-        return ln.n == 4 && readAddress(ln, kmm, &cmd->addr) && readString(ln.tok[3], cmd->text);
+        return ln.n == 4 && readAddress(ln, kmm, &cmd->addr) && readFileName(ln, cmd);
     case COMMAND_STORE:
         return ln.n == 4 && readAddress(ln, kmm, &cmd->addr) && readValue(ln, cmd);
     case COMMAND_END:
@@ -354,17 +280,13 @@ void reportError(KelOut* out, ErrMessage_t error)
 {
     if (error == ERR_NONE)
         return;
-    static constexpr char kPrefix[] = "******* ERROR: ";
     const char* message = KMM_ErrorText(error);
-    char text[128];
-    const size_t prefix = sizeof kPrefix - 1;
-    // Each copy takes its NUL (or one more character) along; the line feed
-    // then takes the NUL's place.
-    const size_t len = prefix + std::min(std::strlen(message), sizeof text - prefix - 2);
-    std::memcpy(text, kPrefix, sizeof kPrefix);
-    std::memcpy(text + prefix, message, len - prefix + 1);
-    text[len] = '\n';
-    KO_Write(out, text, len + 1);
+    KelLine ln;
+    KO_LineBegin(&ln, out);
+    KO_LineLit(&ln, "******* ERROR: ");
+    KO_LinePut(&ln, message, std::strlen(message));
+    KO_LineLit(&ln, "\n");
+    KO_LineEnd(&ln);
 }
 
 void tell(const KelObserver* obs, const KelEvent& ev)
@@ -480,29 +402,15 @@ int32_t runLines(const char* fname, Script* sc, KelMM* kmm, const KelObserver* o
 
 int32_t ReadFromType(ArgType_e type, const char* str, void* buffer)
 {
-    if (!str || !buffer || str[0] == '\0')
+    if (!str || !buffer)
         return -1;
-    const char* rest = str + 1;
-    switch (type) {
-    case TYPE_PROCESS:
-    case TYPE_ADDRESS:
-    case TYPE_INTEGER: {
-        uint32_t value = 0;
-        if (ReadDecimal(rest, UINT32_MAX, &value) != 0)
-            return -1;
+    const Token t{str, static_cast<int32_t>(std::strlen(str))};
+    uint32_t value = 0;
+    if (readToken(type, t, &value, static_cast<char*>(buffer)) != 0)
+        return -1;
+    if (type != TYPE_STRING)
         std::memcpy(buffer, &value, sizeof value);
-        return 0;
-    }
-    case TYPE_STRING: {
-        const void* nul = std::memchr(rest, '\0', KMM_STRING_MAX + 1);
-        if (!nul)
-            return -1;
-        std::memcpy(buffer, rest, static_cast<size_t>(static_cast<const char*>(nul) - rest) + 1);
-        return 0;
-    }
-    default:
-        return -1;
-    }
+    return 0;
 }
 
 ErrMessage_t KMM_ParseLine(const char* strIn, KelMM* kmm, int32_t line)
@@ -521,15 +429,6 @@ int32_t KMM_RunFile(const char* fname, KelMM* kmm, const KelObserver* obs)
     const int fd = fname ? open(fname, O_RDONLY) : -1;
     if (fd < 0)
         return -1;
-    // Text bound for a plain stream is gathered in a block on the stack and
-    // written a block at a time. Not with an observer: it is told of a line
-    // once the line's text is out.
-    KelOut* dest = kmm ? kmm->out : nullptr;
-    const bool gather = kmm && !obs && (!dest || (dest->fp && dest->cap == 0));
-    char block[kGatherBlock];
-    KelOut gathered = {dest ? dest->fp : stdout, block, 0, sizeof block, 0};
-    if (gather)
-        kmm->out = &gathered;
     Script script;
     script.fd = fd;
     script.at = 0;
@@ -537,12 +436,6 @@ int32_t KMM_RunFile(const char* fname, KelMM* kmm, const KelObserver* obs)
     script.eof = false;
     const int32_t result = runLines(fname, &script, kmm, obs);
     close(fd);
-    if (gather) {
-        KO_Flush(&gathered);
-        kmm->out = dest;
-        if (gathered.failed && dest)
-            dest->failed = 1;
-    }
     return result;
 }
 

@@ -44,6 +44,9 @@ int32_t CountStrList(char* const* strList);
 // *out is then untouched.
 int32_t ReadDecimal(const char* digits, uint32_t max, uint32_t* out);
 
+// ReadDecimal over the n characters at digits, which need no NUL.
+int32_t KP_ReadDecimal(const char* digits, int32_t n, uint32_t max, uint32_t* out);
+
 // 0 when the whole token str matches the pattern typestr, else -1.
 int32_t CompareType(const char* str, const char* typestr);
 
@@ -52,6 +55,13 @@ int32_t FindInList(const char* str, const char* const* list);
 
 // Index of the first list in table holding a pattern that str matches, or -1.
 int32_t DetermineType(const char* str, const char* const* const* table);
+
+// The same questions about the len characters at str, a token where it
+// stands in its line (no NUL needed). KP_Classify answers DetermineType and,
+// in *sub, FindInList within the list found (-1 when none), in one walk.
+int32_t KP_Match(const char* str, int32_t len, const char* typestr);
+int32_t KP_FindInList(const char* str, int32_t len, const char* const* list);
+int32_t KP_Classify(const char* str, int32_t len, const char* const* const* table, int32_t* sub);
 
 // FindInList(str, args[type]), or -1 when type is negative or past the table.
 int32_t DetermineSubType(int32_t type, const char* str, const char* const* const* args);
