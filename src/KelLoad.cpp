@@ -416,10 +416,12 @@ ErrMessage_t kmm_LoadFile(KelMM* kmm, int32_t process, const char* filename, int
     char buffer[kLoadBuffer];
     std::setvbuf(ld.fileIn, buffer, _IOFBF, sizeof buffer);
     int32_t count = -1;
-    int32_t read[KMM_MAX_SEGMENTS] = {-1, -1, -1, -1};
+    // A size the header did not get to, or past INT32_MAX, stays kSizeUnread.
+    constexpr int32_t kSizeUnread = -1;
+    int32_t read[KMM_MAX_SEGMENTS];
+    std::fill(read, read + KMM_MAX_SEGMENTS, kSizeUnread);
     ErrMessage_t err = loadHeader(&ld, addr, &count, read);
-    // A size the header did not get to, or past INT32_MAX, stays -1.
-    if (count > 0 && std::all_of(read, read + count, [](int32_t v) { return v >= 0; })) {
+    if (count > 0 && std::all_of(read, read + count, [](int32_t v) { return v != kSizeUnread; })) {
         *nSegs = count;
         std::memcpy(sizes, read, sizeof(int32_t) * static_cast<size_t>(count));
     }

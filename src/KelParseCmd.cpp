@@ -57,6 +57,7 @@ constexpr int32_t kLabelWidth = 4;
 struct Line {
     Token tok[kGrammarTokens];
     int32_t n;
+    const char* const* const* table; // the grammar: Arguments, or a table of its shape
 };
 
 // A line's number as its echo begins it ("%4d"). The runner counts it up
@@ -133,17 +134,17 @@ void cutAndEcho(const char* strIn, KelOut* out, const Label& label, Line* ln)
 // The grammar: every token is classified against Arguments by the pattern
 // matcher, and only then converted by ReadFromType's rule.
 
-// The type of t in Arguments, and in *sub the pattern it matched.
-ArgType_e typeOf(const Token& t, int32_t* sub)
+// The type of the line's token i, and in *sub the pattern it matched.
+ArgType_e typeOf(const Line& ln, int32_t i, int32_t* sub)
 {
-    return static_cast<ArgType_e>(KP_Classify(t.at, t.len, Arguments, sub));
+    return static_cast<ArgType_e>(KP_Classify(ln.tok[i].at, ln.tok[i].len, ln.table, sub));
 }
 
-// True when t has the type `type`.
-bool isType(const Token& t, ArgType_e type)
+// True when the line's token i has the type `type`.
+bool isType(const Line& ln, int32_t i, ArgType_e type)
 {
     int32_t sub = -1;
-    return typeOf(t, &sub) == type;
+    return typeOf(ln, i, &sub) == type;
 }
 
 // ReadFromType over a token where it stands: the value after the token's
@@ -175,7 +176,7 @@ int32_t readToken(ArgType_e type, const Token& t, uint32_t* number, char* text)
 bool readAddress(const Line& ln, const KelMM* kmm, int32_t* addr)
 {
     uint32_t value = 0;
-    if (!isType(ln.tok[2], TYPE_ADDRESS) || readToken(TYPE_ADDRESS, ln.tok[2], &value, nullptr) != 0 ||
+    if (!isType(ln, 2, TYPE_ADDRESS) || readToken(TYPE_ADDRESS, ln.tok[2], &value, nullptr) != 0 ||
         value >= static_cast<uint32_t>(kmm->memSize))
         return false;
     *addr = static_cast<int32_t>(value);
@@ -186,12 +187,12 @@ bool readAddress(const Line& ln, const KelMM* kmm, int32_t* addr)
 bool readHead(const Line& ln, KelCommand* cmd)
 {
     uint32_t process = 0;
-    if (ln.n < 2 || !isType(ln.tok[0], TYPE_PROCESS) ||
+    if (ln.n < 2 || !isType(ln, 0, TYPE_PROCESS) ||
         readToken(TYPE_PROCESS, ln.tok[0], &process, nullptr) != 0 ||
         process >= static_cast<uint32_t>(KMM_PROCESS_SLOTS))
         return false;
     int32_t command = -1;
-    if (typeOf(ln.tok[1], &command) != TYPE_COMMAND)
+    if (typeOf(ln, 1, &command) != TYPE_COMMAND)
         return false;
     cmd->process = static_cast<int32_t>(process);
     cmd->command = static_cast<CommandType_e>(command);
@@ -202,7 +203,7 @@ bool readHead(const Line& ln, KelCommand* cmd)
 bool readValue(const Line& ln, KelCommand* cmd)
 {
     int32_t sub = -1;
-    const ArgType_e type = typeOf(ln.tok[3], &sub);
+    const ArgType_e type = typeOf(ln, 3, &sub);
     if (type != TYPE_INTEGER && type != TYPE_STRING)
         return false;
     cmd->valueType = type;
@@ -212,7 +213,7 @@ bool readValue(const Line& ln, KelCommand* cmd)
 // The file name of a LoadFile: a string of at most 20 characters.
 bool readFileName(const Line& ln, KelCommand* cmd)
 {
-    return isType(ln.tok[3], TYPE_STRING) && readToken(TYPE_STRING, ln.tok[3], nullptr, cmd->text) == 0;
+    return isType(ln, 3, TYPE_STRING) && readToken(TYPE_STRING, ln.tok[3], nullptr, cmd->text) == 0;
 }
 
 // The arguments of the command, checked by the command table's rows.
@@ -231,21 +232,36 @@ bool readArguments(const Line& ln, const KelMM* kmm, KelCommand* cmd)
 }
 
 // Carries out a command that passed the grammar; a load hands the header
-// it read to cmd.
-ErrMessage_t runCommand(KelCommand& cmd, KelMM* kmm)
+// it read to cmd. *fx receives what the command may have changed.
+ErrMessage_t runCommand(KelCommand& cmd, KelMM* kmm, KelEffect* fx)
 {
     switch (cmd.command) { // GCOVR_EXCL_BR_LINE: readHead passes the seven commands only
-    case COMMAND_LOADFILE:
-        return kmm_LoadFile(kmm, cmd.process, cmd.text, cmd.addr, &cmd.nSegs, cmd.sizes);
-    case COMMAND_STORE:
-        if (cmd.valueType == TYPE_INTEGER)
-            return KMM_StoreInteger(kmm, cmd.process, cmd.addr, cmd.value);
-        return KMM_StoreString(kmm, cmd.process, cmd.addr, cmd.text);
+    case COMMAND_LOADFILE: {
+        const ErrMessage_t err =
+            kmm_LoadFile(kmm, cmd.process, cmd.text, cmd.addr, &cmd.nSegs, cmd.sizes);
+        // A load reserves, writes and, when it fails, gives back the area
+        // from its address on: as many cells as the sizes it read.
+        fx->layout = true;
+        fx->pos = cmd.addr;
+        for (int32_t i = 0; i < cmd.nSegs; i++)
+            fx->len += cmd.sizes[i];
+        return err;
+    }
+    case COMMAND_STORE: {
+        const ErrMessage_t err = cmd.valueType == TYPE_INTEGER
+                                     ? KMM_StoreInteger(kmm, cmd.process, cmd.addr, cmd.value)
+                                     : KMM_StoreString(kmm, cmd.process, cmd.addr, cmd.text);
+        fx->pos = cmd.addr;
+        fx->len = err == ERR_NONE ? 1 : 0;
+        return err;
+    }
     case COMMAND_PRINTPROCESSTABLE:
         return KMM_PrintProcessTable(kmm, cmd.process);
     case COMMAND_PRINTPROCESSMEMORY:
         return KMM_PrintProcessMemory(kmm, cmd.process);
     case COMMAND_TERMINATEPROCESS:
+        // Segments go back; their cells keep their values.
+        fx->layout = true;
         return KMM_TerminateProcess(kmm, cmd.process);
     case COMMAND_PRINTALLMEMORY:
         return cmd.process == 0 ? KMM_PrintAllMemory(kmm) : ERR_NOPRIVILEGE;
@@ -256,21 +272,25 @@ ErrMessage_t runCommand(KelCommand& cmd, KelMM* kmm)
     } // GCOVR_EXCL_STOP
 }
 
-// KMM_ParseLine; *cmd receives the command, COMMAND_ERROR when the line did
-// not pass the grammar.
-ErrMessage_t parseLine(const char* strIn, KelMM* kmm, const Label& label, KelCommand* cmd)
+// KMM_ParseLine against the grammar `table`; *cmd receives the command,
+// COMMAND_ERROR when the line did not pass the grammar, and *fx what it may
+// have changed.
+ErrMessage_t parseLine(const char* strIn, KelMM* kmm, const Label& label,
+                       const char* const* const* table, KelCommand* cmd, KelEffect* fx)
 {
     *cmd = KelCommand{};
     cmd->command = COMMAND_ERROR;
     cmd->valueType = TYPE_ERROR;
+    *fx = KelEffect{false, 0, 0};
     if (!strIn)
         return ERR_UNKNOWN;
     Line ln;
+    ln.table = table;
     cutAndEcho(strIn, kmm ? kmm->out : nullptr, label, &ln);
     if (ln.n == 0 || !kmm)
         return ERR_UNKNOWN;
     if (readHead(ln, cmd) && readArguments(ln, kmm, cmd))
-        return runCommand(*cmd, kmm);
+        return runCommand(*cmd, kmm, fx);
     cmd->command = COMMAND_ERROR;
     return ERR_INVALIDINPUT;
 }
@@ -304,7 +324,7 @@ void banner(KelMM* kmm, const char* what, const char* file, const char* dashes,
     KO_Puts(kmm->out, " ");
     KO_Puts(kmm->out, file);
     KO_Puts(kmm->out, dashes);
-    tell(obs, KelEvent{EVENT_BANNER, file, 0, nullptr, ERR_NONE, nullptr});
+    tell(obs, KelEvent{EVENT_BANNER, file, 0, nullptr, ERR_NONE, nullptr, KelEffect{false, 0, 0}});
 }
 
 void bannerResult(KelMM* kmm, const char* file, int32_t result, const KelObserver* obs)
@@ -386,10 +406,11 @@ int32_t runLines(const char* fname, Script* sc, KelMM* kmm, const KelObserver* o
                 labelNext(&label);
             }
             KelCommand cmd;
-            error = parseLine(buf, kmm, label, &cmd);
+            KelEffect fx;
+            error = parseLine(buf, kmm, label, Arguments, &cmd, &fx);
             reportError(kmm ? kmm->out : nullptr, error);
             tell(obs, KelEvent{EVENT_LINE, fname, line, buf, error,
-                               cmd.command == COMMAND_ERROR ? nullptr : &cmd});
+                               cmd.command == COMMAND_ERROR ? nullptr : &cmd, fx});
         }
         if (error == ERR_PARSEEND)
             return -1;
@@ -415,8 +436,15 @@ int32_t ReadFromType(ArgType_e type, const char* str, void* buffer)
 
 ErrMessage_t KMM_ParseLine(const char* strIn, KelMM* kmm, int32_t line)
 {
+    return kmm_ParseLineWith(strIn, kmm, line, Arguments);
+}
+
+ErrMessage_t kmm_ParseLineWith(const char* strIn, KelMM* kmm, int32_t line,
+                               const char* const* const* table)
+{
     KelCommand cmd;
-    return parseLine(strIn, kmm, labelOf(line), &cmd);
+    KelEffect fx;
+    return parseLine(strIn, kmm, labelOf(line), table, &cmd, &fx);
 }
 
 int32_t KMM_ParseFile(const char* fname, KelMM* kmm)

@@ -49,6 +49,12 @@ int32_t ReadFromType(ArgType_e type, const char* str, void* buffer);
 // without tokens or one that memory could not be had to cut (not echoed).
 ErrMessage_t KMM_ParseLine(const char* strIn, KelMM* kmm, int32_t line);
 
+// KMM_ParseLine against `table`, a pattern table of Arguments' shape (the
+// lists in ArgType_e order, the keywords in CommandType_e order): the
+// grammar is the table, and this is how a test shows it.
+ErrMessage_t kmm_ParseLineWith(const char* strIn, KelMM* kmm, int32_t line,
+                               const char* const* const* table);
+
 // Runs every line of the script file against kmm, printing an error line for
 // each failed command. Returns 0 when the file was read to its end, -1 when
 // it cannot be opened or read or when END stopped it.
@@ -65,7 +71,7 @@ struct KelCommand {
     int32_t addr;        // LoadFile, STORE: below the manager's memSize
     ArgType_e valueType; // STORE: TYPE_INTEGER or TYPE_STRING; else TYPE_ERROR
     uint32_t value;      // STORE of an integer
-    char text[21];       // STORE of a string, or LoadFile's file name: up to 20 characters
+    char text[KMM_STRING_MAX + 1]; // STORE of a string, or LoadFile's file name
     // LoadFile: the segment count the loader read and sizes[0..nSegs) the
     // sizes; 0 when it did not read the sizes line whole.
     int32_t nSegs;
@@ -75,6 +81,14 @@ struct KelCommand {
 enum KelEventKind_e : int32_t {
     EVENT_BANNER, // a banner line around a script
     EVENT_LINE    // a line that reached the interpreter
+};
+
+// What a line may have changed, as the runner knows from the command it
+// carried out: an observer reads only that much of the manager again.
+struct KelEffect {
+    bool layout; // a load or a termination ran: processes and free list may differ
+    int32_t pos; // the cells [pos, pos + len) may hold new values
+    int64_t len;
 };
 
 // What a run tells its observer, once the text of the event has been
@@ -88,6 +102,7 @@ struct KelEvent {
     // EVENT_LINE: the command carried out, or nullptr when the line broke the
     // grammar; valid during the call only.
     const KelCommand* command;
+    KelEffect effect; // EVENT_LINE: what the line may have changed; else nothing
 };
 
 // An observer of a run: seen(ctx, event) is called for each event, in order.
