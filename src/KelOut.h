@@ -128,6 +128,22 @@ inline char* KO_Decimal(char* w, int64_t v)
 // returns its length.
 inline size_t KO_IntText(char* text, int32_t value, int32_t width)
 {
+    // Most numbers printed are addresses, sizes and ids below 1000 in at
+    // most four columns: four blanks, then the digits over their end.
+    if (value >= 0 && value < 1000 && width <= 4) {
+        const auto v = static_cast<size_t>(value);
+        const size_t digits = 1 + static_cast<size_t>(v >= 10) + static_cast<size_t>(v >= 100);
+        const size_t n = digits > static_cast<size_t>(width) ? digits : static_cast<size_t>(width);
+        std::memcpy(text, "    ", 4);
+        char* end = text + n;
+        if (v >= 10)
+            std::memcpy(end - 2, KO_PAIRS + 2 * (v % 100), 2);
+        else
+            end[-1] = static_cast<char>('0' + v);
+        if (v >= 100)
+            end[-3] = static_cast<char>('0' + v / 100);
+        return n;
+    }
     const uint32_t mag = value < 0 ? 0U - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
     const size_t len = ko_DecimalDigits(mag) + (value < 0 ? 1 : 0);
     size_t n = len;
@@ -153,13 +169,15 @@ struct KelLine {
     char own[KO_LINE];
 };
 
-// KO_LineBegin's search for room in place.
+// KO_LineBegin's search for room in place, where the output has too little left.
 char* ko_LineRoom(KelOut* out);
 
 inline void KO_LineBegin(KelLine* ln, KelOut* out)
 {
     ln->out = out;
-    char* room = ko_LineRoom(out);
+    char* room = out && out->mode != KO_MODE_STREAM && out->cap - out->len >= KO_LINE
+                     ? out->buf + out->len
+                     : ko_LineRoom(out);
     ln->text = room ? room : ln->own;
     ln->len = 0;
 }

@@ -21,8 +21,10 @@
 #include "KelMem_Internal.h"
 #include "kelparse.h"
 
-const char* const ArgType_Process[] = {"P%u", nullptr};
-const char* const ArgType_Command[] = {"LoadFile",
+// constexpr, so that the index of their first characters is made when
+// compiling.
+constexpr const char* const ArgType_Process[] = {"P%u", nullptr};
+constexpr const char* const ArgType_Command[] = {"LoadFile",
                                                  "PrintProcessTable",
                                                  "PrintProcessMemory",
                                                  "STORE",
@@ -30,13 +32,15 @@ const char* const ArgType_Command[] = {"LoadFile",
                                                  "PrintAllMemory",
                                                  "END",
                                                  nullptr};
-const char* const ArgType_Address[] = {"@%u", nullptr};
-const char* const ArgType_Integer[] = {"#%u", nullptr};
-const char* const ArgType_String[] = {"\"%s", nullptr};
-const char* const* const Arguments[] = {ArgType_Process, ArgType_Command, ArgType_Address,
+constexpr const char* const ArgType_Address[] = {"@%u", nullptr};
+constexpr const char* const ArgType_Integer[] = {"#%u", nullptr};
+constexpr const char* const ArgType_String[] = {"\"%s", nullptr};
+constexpr const char* const* const Arguments[] = {ArgType_Process, ArgType_Command, ArgType_Address,
                                         ArgType_Integer, ArgType_String,  nullptr};
 
 namespace {
+
+constexpr KP_FirstIndex kArgumentsIndex = KP_IndexOf(Arguments);
 
 // Tokens the grammar reads: the process, the command and two arguments.
 constexpr int32_t kGrammarTokens = 4;
@@ -58,6 +62,7 @@ struct Line {
     Token tok[kGrammarTokens];
     int32_t n;
     const char* const* const* table; // the grammar: Arguments, or a table of its shape
+    const KP_FirstIndex* index;      // KP_IndexOf(table)
 };
 
 // A line's number as its echo begins it ("%4d"). The runner counts it up
@@ -137,7 +142,7 @@ void cutAndEcho(const char* strIn, KelOut* out, const Label& label, Line* ln)
 // The type of the line's token i, and in *sub the pattern it matched.
 ArgType_e typeOf(const Line& ln, int32_t i, int32_t* sub)
 {
-    return static_cast<ArgType_e>(KP_Classify(ln.tok[i].at, ln.tok[i].len, ln.table, sub));
+    return static_cast<ArgType_e>(KP_ClassifyIndexed(ln.tok[i].at, ln.tok[i].len, ln.table, *ln.index, sub));
 }
 
 // True when the line's token i has the type `type`.
@@ -276,7 +281,8 @@ ErrMessage_t runCommand(KelCommand& cmd, KelMM* kmm, KelEffect* fx)
 // COMMAND_ERROR when the line did not pass the grammar, and *fx what it may
 // have changed.
 ErrMessage_t parseLine(const char* strIn, KelMM* kmm, const Label& label,
-                       const char* const* const* table, KelCommand* cmd, KelEffect* fx)
+                       const char* const* const* table, const KP_FirstIndex& index,
+                       KelCommand* cmd, KelEffect* fx)
 {
     *cmd = KelCommand{};
     cmd->command = COMMAND_ERROR;
@@ -286,6 +292,7 @@ ErrMessage_t parseLine(const char* strIn, KelMM* kmm, const Label& label,
         return ERR_UNKNOWN;
     Line ln;
     ln.table = table;
+    ln.index = &index;
     cutAndEcho(strIn, kmm ? kmm->out : nullptr, label, &ln);
     if (ln.n == 0 || !kmm)
         return ERR_UNKNOWN;
@@ -407,7 +414,7 @@ int32_t runLines(const char* fname, Script* sc, KelMM* kmm, const KelObserver* o
             }
             KelCommand cmd;
             KelEffect fx;
-            error = parseLine(buf, kmm, label, Arguments, &cmd, &fx);
+            error = parseLine(buf, kmm, label, Arguments, kArgumentsIndex, &cmd, &fx);
             reportError(kmm ? kmm->out : nullptr, error);
             tell(obs, KelEvent{EVENT_LINE, fname, line, buf, error,
                                cmd.command == COMMAND_ERROR ? nullptr : &cmd, fx});
@@ -436,7 +443,9 @@ int32_t ReadFromType(ArgType_e type, const char* str, void* buffer)
 
 ErrMessage_t KMM_ParseLine(const char* strIn, KelMM* kmm, int32_t line)
 {
-    return kmm_ParseLineWith(strIn, kmm, line, Arguments);
+    KelCommand cmd;
+    KelEffect fx;
+    return parseLine(strIn, kmm, labelOf(line), Arguments, kArgumentsIndex, &cmd, &fx);
 }
 
 ErrMessage_t kmm_ParseLineWith(const char* strIn, KelMM* kmm, int32_t line,
@@ -444,7 +453,8 @@ ErrMessage_t kmm_ParseLineWith(const char* strIn, KelMM* kmm, int32_t line,
 {
     KelCommand cmd;
     KelEffect fx;
-    return parseLine(strIn, kmm, labelOf(line), table, &cmd, &fx);
+    const KP_FirstIndex index = KP_IndexOf(table);
+    return parseLine(strIn, kmm, labelOf(line), table, index, &cmd, &fx);
 }
 
 int32_t KMM_ParseFile(const char* fname, KelMM* kmm)

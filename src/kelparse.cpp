@@ -149,24 +149,27 @@ int32_t KP_Match(const char* str, int32_t len, const char* typestr)
     if (!str || !typestr)
         return -1;
     int32_t i = 0;
-    const char* p = typestr;
-    while (i < len && *p != '\0') {
-        // A literal decides at once: most patterns fail on their first character.
-        while (i < len && *p != '%' && *p != '\0' && str[i] == *p) {
+    for (const char* p = typestr;; p++) {
+        const char c = *p;
+        if (c == '\0')
+            return i == len ? 0 : -1;
+        if (c != '%') {
+            if (i == len || str[i] != c)
+                return -1;
             i++;
-            p++;
+            continue;
         }
-        if (i == len || *p != '%')
-            break;
+        // A directive needs at least one token character where it stands.
+        if (i == len)
+            return -1;
         if (p[1] == 's' || p[1] == 'S')
-            return 0; // the rest of the token, at least one character
+            return 0; // the rest of the token
         if (p[1] != 'u' && p[1] != 'U')
             return -1;
         while (i < len && kp_IsDigit(static_cast<unsigned char>(str[i])))
             i++;
-        p += 2;
+        p++;
     }
-    return i == len && *p == '\0' ? 0 : -1;
 }
 
 int32_t CompareType(const char* str, const char* typestr)
@@ -179,6 +182,11 @@ int32_t KP_FindInList(const char* str, int32_t len, const char* const* list)
     if (!list)
         return -1;
     for (int32_t i = 0; list[i]; i++) {
+        // Decided on the first character where it is a literal: most
+        // patterns a token is tried against fail there.
+        const char first = list[i][0];
+        if (first != '%' && first != '\0' && (len == 0 || str[0] != first))
+            continue;
         if (KP_Match(str, len, list[i]) == 0)
             return i;
     }
@@ -200,6 +208,22 @@ int32_t KP_Classify(const char* str, int32_t len, const char* const* const* tabl
         if (*sub >= 0)
             return i;
     }
+    return -1;
+}
+
+int32_t KP_ClassifyIndexed(const char* str, int32_t len, const char* const* const* table,
+                           const KP_FirstIndex& index, int32_t* sub)
+{
+    const KP_FirstIndex::Entry& e = index.at[len > 0 ? static_cast<unsigned char>(str[0]) : 0];
+    if (e.whole)
+        return KP_Classify(str, len, table, sub);
+    for (int32_t j = 0; j < e.n; j++) {
+        if (KP_Match(str, len, table[e.list[j]][e.pattern[j]]) == 0) {
+            *sub = e.pattern[j];
+            return e.list[j];
+        }
+    }
+    *sub = -1;
     return -1;
 }
 

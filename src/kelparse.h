@@ -63,5 +63,49 @@ int32_t KP_Match(const char* str, int32_t len, const char* typestr);
 int32_t KP_FindInList(const char* str, int32_t len, const char* const* list);
 int32_t KP_Classify(const char* str, int32_t len, const char* const* const* table, int32_t* sub);
 
+// The patterns of a table that a token may match, by the token's first
+// byte: those that begin with that byte or with a directive (the empty
+// pattern under byte 0, for the empty token), in table order. Made from a
+// table once (when compiling, for a constant table), so that a token is
+// tried only against the patterns it may match; a byte with more than
+// kMax of them, or a table too large to index, is searched in full.
+struct KP_FirstIndex {
+    static constexpr int32_t kMax = 8;
+    struct Entry {
+        bool whole; // search the whole table
+        int32_t n;
+        int32_t list[kMax];
+        int32_t pattern[kMax];
+    };
+    Entry at[256];
+};
+
+constexpr KP_FirstIndex KP_IndexOf(const char* const* const* table)
+{
+    KP_FirstIndex index{};
+    for (int32_t i = 0; table && table[i]; i++) {
+        for (int32_t k = 0; table[i][k]; k++) {
+            const auto first = static_cast<unsigned char>(table[i][k][0]);
+            for (int32_t c = 0; c < 256; c++) {
+                KP_FirstIndex::Entry& e = index.at[c];
+                if (c != first && first != '%')
+                    continue;
+                if (e.n == KP_FirstIndex::kMax) {
+                    e.whole = true;
+                    continue;
+                }
+                e.list[e.n] = i;
+                e.pattern[e.n] = k;
+                e.n++;
+            }
+        }
+    }
+    return index;
+}
+
+// KP_Classify, trying only the patterns index (KP_IndexOf(table)) names.
+int32_t KP_ClassifyIndexed(const char* str, int32_t len, const char* const* const* table,
+                           const KP_FirstIndex& index, int32_t* sub);
+
 // FindInList(str, args[type]), or -1 when type is negative or past the table.
 int32_t DetermineSubType(int32_t type, const char* str, const char* const* const* args);
