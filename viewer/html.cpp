@@ -24,7 +24,8 @@ std::string areaList(const std::vector<Area>& list)
     for (const Area& a : list) {
         if (a.len <= 0)
             continue;
-        s += (s.empty() ? "" : ", ") + kv_Range(a);
+        s += s.empty() ? "" : ", ";
+        kv_AppendRange(&s, a.pos, a.len);
     }
     return s.empty() ? "none" : s;
 }

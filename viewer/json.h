@@ -11,6 +11,7 @@
 
 #include "outfile.h"
 #include "trace.h"
+#include "writer.h"
 
 namespace kv {
 
@@ -19,6 +20,20 @@ namespace kv {
 // `>`, `&`, U+2028 and U+2029 are escaped as well, so that the text can
 // stand inside a <script> element.
 void kv_JsonString(std::string* out, std::string_view bytes, bool html);
+
+// The same bytes as a JSON string, quotes included, through o.
+void kv_JsonQuoted(Writer& o, std::string_view bytes, bool html);
+
+// The escape rule alone: writes bytes escaped (without quotes) at w, which
+// has room for 6 bytes per byte; the end of what it wrote.
+char* kv_JsonEscape(char* w, std::string_view bytes, bool html);
+
+// The number of leading bytes that the escape rule lets through as they
+// are: one byte at a time by the rule's table, and the same answer eight
+// bytes at a time (the one kv_JsonEscape uses; the fuzz target compares
+// the two).
+size_t kv_JsonPlainRun(std::string_view bytes, bool html);
+size_t kv_JsonPlainRunFast(std::string_view bytes, bool html);
 
 // Appends one event as a JSON object, without a line end.
 void kv_JsonMeta(std::string* out, const std::vector<std::string>& files, bool html);

@@ -105,17 +105,6 @@ std::string tempTemplate(const std::string& path)
 
 } // namespace
 
-void RoomBuffer::grow(size_t n)
-{
-    // Doubling: a buffer filled to a block and emptied again stops growing.
-    const size_t cap = std::max(size_ + n, 2 * cap_);
-    std::unique_ptr<char[]> bigger(new char[cap]);
-    if (size_ > 0)
-        std::memcpy(bigger.get(), data_.get(), size_);
-    data_ = std::move(bigger);
-    cap_ = cap;
-}
-
 BlockWriter::~BlockWriter()
 {
     if (!writer_.joinable())

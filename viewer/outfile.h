@@ -13,48 +13,13 @@
 #include <string_view>
 #include <thread>
 
+#include "writer.h"
+
 namespace kv {
 
 // Bytes the sinks gather before a write. Writes of 256 KiB cost the kernel
 // markedly less per byte than writes of 64 KiB (measured on a 700 MB trace).
 constexpr size_t kWriteBlock = 1 << 18;
-
-// A growing byte buffer whose room is handed out as it is: text is written
-// straight through a pointer, with no filling first (as std::string::resize
-// would do) and no size check per piece.
-class RoomBuffer {
-  public:
-    // At least n writable bytes, right after the text.
-    char* room(size_t n)
-    {
-        if (cap_ - size_ < n)
-            grow(n);
-        return data_.get() + size_;
-    }
-    // The text now ends at end, which lies in the last room handed out.
-    void wrote(const char* end)
-    {
-        size_ = static_cast<size_t>(end - data_.get());
-    }
-    std::string_view text() const
-    {
-        return {data_.get(), size_};
-    }
-    size_t size() const
-    {
-        return size_;
-    }
-    void clear()
-    {
-        size_ = 0;
-    }
-
-  private:
-    void grow(size_t n);
-    std::unique_ptr<char[]> data_;
-    size_t size_ = 0;
-    size_t cap_ = 0;
-};
 
 // Text gathered in memory and written to a stream a large block at a time.
 // The first write that fails is remembered by its errno; text after it is

@@ -22,16 +22,14 @@ const char kErrorPrefix[] = "******* ERROR: ";
 
 void appendNumber(std::string* out, int64_t v)
 {
-    out->append(std::to_string(v));
+    kv_AppendDecimal(out, v);
 }
 
 // "%3d " for a row's first address.
 void rowLabel(std::string* out, int32_t addr)
 {
-    std::string n = std::to_string(addr);
-    if (n.size() < 3)
-        out->append(3 - n.size(), ' ');
-    out->append(n);
+    char text[KO_INT_TEXT];
+    out->append(text, KO_IntText(text, addr, 3));
     out->push_back(' ');
 }
 

@@ -253,11 +253,21 @@ void kv_ReadState(const KelMM* kmm, MemState* st)
     readList(kmm->memFree, &st->free);
 }
 
-std::string kv_Range(int64_t pos, int64_t len)
+void kv_AppendDecimal(std::string* out, int64_t v)
 {
-    if (len == 1)
-        return std::to_string(pos);
-    return std::to_string(pos) + "-" + std::to_string(pos + len - 1);
+    char text[KO_DECIMAL_ROOM];
+    out->append(text, static_cast<size_t>(KO_Decimal(text, v) - text));
+}
+
+void kv_AppendRange(std::string* out, int64_t pos, int64_t len)
+{
+    char text[2 * KO_DECIMAL_ROOM + 1];
+    char* w = KO_Decimal(text, pos);
+    if (len != 1) {
+        *w++ = '-';
+        w = KO_Decimal(w, pos + len - 1);
+    }
+    out->append(text, static_cast<size_t>(w - text));
 }
 
 bool kv_Trace(const std::vector<std::string>& files, Sink* sink)

@@ -32,12 +32,12 @@ struct Area {
     }
 };
 
-// Cells as an inclusive range: "100-106", or "7" for one cell.
-std::string kv_Range(int64_t pos, int64_t len);
-inline std::string kv_Range(const Area& a)
-{
-    return kv_Range(a.pos, a.len);
-}
+// Appends v in decimal.
+void kv_AppendDecimal(std::string* out, int64_t v);
+
+// Appends the cells pos .. pos + len - 1 as an inclusive range: "100-106",
+// or "7" for one cell.
+void kv_AppendRange(std::string* out, int64_t pos, int64_t len);
 
 // What the manager holds between two lines. Slots and vectors are reused
 // from line to line, so that reading a state allocates nothing once warm.
