@@ -8,7 +8,7 @@
 // in order, must give the final memory of the kelmem run; each step's
 // processes, free list and stats must be the kelmem run's after that line
 // and its cells those the line changed (the tracer reads only what a line of
-// its kind can change), and its JSON with the text kept from the steps
+// the runner says it may have changed), and its JSON with the text kept from the steps
 // before must equal the JSON written afresh; and the
 // page's embedded trace must parse too and hold no `<`, `>` or `&`.
 //

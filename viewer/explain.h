@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "trace.h"
+#include "model.h"
 
 namespace kv {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "outfile.h"
-#include "trace.h"
+#include "model.h"
 
 namespace kv {
 

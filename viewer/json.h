@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "outfile.h"
-#include "trace.h"
+#include "model.h"
 #include "writer.h"
 
 namespace kv {
