@@ -7,9 +7,9 @@
 // concatenate to kelmem's text exactly; the cells the steps report, applied
 // in order, must give the final memory of the kelmem run; each step's
 // processes, free list and stats must be the kelmem run's after that line
-// and its cells those the line changed (the tracer reads only what a line of
-// the runner says it may have changed), and its JSON with the text kept from the steps
-// before must equal the JSON written afresh; and the
+// and its cells those the line changed (the tracer reads only what the
+// runner says a line may have changed), and its JSON with the text kept
+// from the steps before must equal the JSON written afresh; and the
 // page's embedded trace must parse too and hold no `<`, `>` or `&`.
 //
 // The input's bytes, from each of their first sixteen positions, must get the same
