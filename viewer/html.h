@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "outfile.h"
+#include "blockwriter.h"
 #include "model.h"
 
 namespace kv {

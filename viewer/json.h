@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "outfile.h"
+#include "blockwriter.h"
 #include "model.h"
 #include "writer.h"
 
