@@ -141,7 +141,7 @@ bool takeToken(const char** cursor, TokenText* tok)
     const int32_t len = KP_NextToken(*cursor, &start);
     if (len == 0)
         return false;
-    std::memcpy(tok->text, start, static_cast<size_t>(len));
+    KP_CopyText(tok->text, start, static_cast<size_t>(len));
     tok->text[len] = '\0';
     *cursor = start + len;
     return true;

@@ -384,7 +384,7 @@ bool nextPiece(Script* sc, char* buf)
         const size_t avail = std::min(sc->end - sc->at, kMax - len);
         const void* feed = std::memchr(from, '\n', avail);
         const size_t take = feed ? static_cast<size_t>(static_cast<const char*>(feed) - from) + 1 : avail;
-        std::memcpy(buf + len, from, take);
+        KP_CopyText(buf + len, from, take);
         len += take;
         sc->at += take;
         if (feed)

@@ -46,7 +46,41 @@ char* copyToken(const char* s, int32_t len)
     return str;
 }
 
+// KP_CopyText's copy, read anew at each call: volatile, so that the
+// compiler cannot know which function it calls.
+void (*volatile gCopyText)(char*, const char*, size_t) = [](char* to, const char* from, size_t n) {
+    std::memcpy(to, from, n);
+};
+
+// KP_Match of a pattern of a known shape with `literal` characters before
+// its directive, if any.
+bool matchShaped(const char* str, int32_t len, const char* pat, KP_FirstIndex::Shape shape,
+                 int32_t literal)
+{
+    if (shape == KP_FirstIndex::SHAPE_OTHER)
+        return KP_Match(str, len, pat) == 0;
+    // A directive needs at least one token character where it stands.
+    if (shape == KP_FirstIndex::SHAPE_LITERAL ? len != literal : len <= literal)
+        return false;
+    for (int32_t i = 0; i < literal; i++) {
+        if (str[i] != pat[i])
+            return false;
+    }
+    if (shape != KP_FirstIndex::SHAPE_DIGITS)
+        return true;
+    for (int32_t i = literal; i < len; i++) {
+        if (!kp_IsDigit(static_cast<unsigned char>(str[i])))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
+
+void KP_CopyText(char* to, const char* from, size_t n)
+{
+    gCopyText(to, from, n);
+}
 
 void* AllocateArray(void* in, int32_t size, int32_t num)
 {
@@ -218,7 +252,7 @@ int32_t KP_ClassifyIndexed(const char* str, int32_t len, const char* const* cons
     if (e.whole)
         return KP_Classify(str, len, table, sub);
     for (int32_t j = 0; j < e.n; j++) {
-        if (KP_Match(str, len, table[e.list[j]][e.pattern[j]]) == 0) {
+        if (matchShaped(str, len, table[e.list[j]][e.pattern[j]], e.shape[j], e.literal[j])) {
             *sub = e.pattern[j];
             return e.list[j];
         }

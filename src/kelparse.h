@@ -9,6 +9,7 @@
 // array of lists; indices are sub-types and types.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Longest token; a longer run of token characters is cut into several tokens.
@@ -20,6 +21,13 @@ constexpr int32_t KP_TOKEN_MAX = 99;
 // where a token would begin). The token after it is sought from *start plus
 // its length.
 int32_t KP_NextToken(const char* s, const char** start);
+
+// Copies n bytes of text, for the pieces of a line and its tokens. Through
+// a call the compiler cannot see into: it would copy a piece of unknown
+// length but known bound (a line, a token) inline with an instruction whose
+// start-up cost was a third of the time of a long run, where the C
+// library's copy is several times faster.
+void KP_CopyText(char* to, const char* from, size_t n);
 
 // Splits strIn at white space into tokens of at most 99 characters; "//" where
 // a token would begin drops the rest of the line. Returns a nullptr-terminated
@@ -71,14 +79,35 @@ int32_t KP_Classify(const char* str, int32_t len, const char* const* const* tabl
 // kMax of them, or a table too large to index, is searched in full.
 struct KP_FirstIndex {
     static constexpr int32_t kMax = 8;
+    // The common shapes of a pattern, matched without walking it: literal
+    // characters alone, or followed by "%u" at its end, or by "%s".
+    enum Shape : int32_t { SHAPE_OTHER, SHAPE_LITERAL, SHAPE_DIGITS, SHAPE_REST };
     struct Entry {
         bool whole; // search the whole table
         int32_t n;
         int32_t list[kMax];
         int32_t pattern[kMax];
+        Shape shape[kMax];
+        int32_t literal[kMax]; // the literal characters before a directive
     };
     Entry at[256];
 };
+
+constexpr KP_FirstIndex::Shape kp_ShapeOf(const char* pat, int32_t* literal)
+{
+    int32_t n = 0;
+    while (pat[n] != '\0' && pat[n] != '%')
+        n++;
+    *literal = n;
+    if (pat[n] == '\0')
+        return KP_FirstIndex::SHAPE_LITERAL;
+    const char d = pat[n + 1];
+    if ((d == 'u' || d == 'U') && pat[n + 2] == '\0')
+        return KP_FirstIndex::SHAPE_DIGITS;
+    if (d == 's' || d == 'S')
+        return KP_FirstIndex::SHAPE_REST;
+    return KP_FirstIndex::SHAPE_OTHER;
+}
 
 constexpr KP_FirstIndex KP_IndexOf(const char* const* const* table)
 {
@@ -86,6 +115,8 @@ constexpr KP_FirstIndex KP_IndexOf(const char* const* const* table)
     for (int32_t i = 0; table && table[i]; i++) {
         for (int32_t k = 0; table[i][k]; k++) {
             const auto first = static_cast<unsigned char>(table[i][k][0]);
+            int32_t literal = 0;
+            const KP_FirstIndex::Shape shape = kp_ShapeOf(table[i][k], &literal);
             for (int32_t c = 0; c < 256; c++) {
                 KP_FirstIndex::Entry& e = index.at[c];
                 if (c != first && first != '%')
@@ -96,6 +127,8 @@ constexpr KP_FirstIndex KP_IndexOf(const char* const* const* table)
                 }
                 e.list[e.n] = i;
                 e.pattern[e.n] = k;
+                e.shape[e.n] = shape;
+                e.literal[e.n] = literal;
                 e.n++;
             }
         }
