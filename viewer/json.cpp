@@ -110,85 +110,89 @@ constexpr uint64_t anyEqual(uint64_t w, unsigned char c)
     return anyBelow(w ^ (kOnes * c), 1);
 }
 
+// Writes the escape of the byte at s[0], which is not plain, and of the
+// bytes of its UTF-8 sequence; the bytes read.
+size_t escapeAt(char** w, const unsigned char* s, size_t n, bool html)
+{
+    const unsigned char c = s[0];
+    if (c >= 0x80)
+        return highBytes(w, s, n, html);
+    const char e = kEscape.second[html ? 1 : 0][c];
+    if (e == 'u') {
+        *w = hexEscape(*w, c);
+    } else {
+        (*w)[0] = '\\';
+        (*w)[1] = e;
+        *w += 2;
+    }
+    return 1;
+}
+
+// The marks, in the high bits of the bytes of w, of the bytes that are not
+// plain; the lowest mark is the first such byte.
+template <bool kHtml> uint64_t wordStops(uint64_t w)
+{
+    uint64_t stop = anyBelow(w, 0x20) | (w & kHighs) | anyEqual(w, '"') | anyEqual(w, '\\');
+    if (kHtml)
+        stop |= anyEqual(w, '<') | anyEqual(w, '>') | anyEqual(w, '&');
+    return stop;
+}
+
+template <bool kHtml> char* escapeFast(char* w, const unsigned char* s, size_t n)
+{
+    const char* second = kEscape.second[kHtml ? 1 : 0];
+    size_t i = 0;
+    while (i < n) {
+        // Eight bytes at a time, each word stored whole before it is tested:
+        // the bytes past a stop are written over next, and the room of six
+        // bytes per byte covers them.
+        uint64_t stop = 0;
+        for (; i + sizeof stop <= n; i += sizeof stop, w += sizeof stop) {
+            uint64_t word = 0;
+            std::memcpy(&word, s + i, sizeof word);
+            std::memcpy(w, &word, sizeof word);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+            word = __builtin_bswap64(word);
+#endif
+            stop = wordStops<kHtml>(word);
+            if (stop != 0)
+                break;
+        }
+        if (stop != 0) {
+            const auto k = static_cast<size_t>(__builtin_ctzll(stop)) / 8;
+            w += k;
+            i += k;
+        } else {
+            while (i < n && s[i] < 0x80 && second[s[i]] == 0)
+                *w++ = static_cast<char>(s[i++]);
+            if (i == n)
+                break;
+        }
+        i += escapeAt(&w, s + i, n - i, kHtml);
+    }
+    return w;
+}
+
 } // namespace
 
-size_t kv_JsonPlainRun(std::string_view bytes, bool html)
+char* kv_JsonEscapePlain(char* w, std::string_view bytes, bool html)
 {
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
     const char* second = kEscape.second[html ? 1 : 0];
     size_t i = 0;
     while (i < bytes.size()) {
-        const auto c = static_cast<unsigned char>(bytes[i]);
-        if (c >= 0x80 || second[c] != 0)
-            break;
-        i++;
+        if (s[i] < 0x80 && second[s[i]] == 0)
+            *w++ = static_cast<char>(s[i++]);
+        else
+            i += escapeAt(&w, s + i, bytes.size() - i, html);
     }
-    return i;
-}
-
-namespace {
-
-template <bool kHtml> size_t plainRunFast(const unsigned char* s, size_t n)
-{
-    size_t i = 0;
-    for (; i + sizeof(uint64_t) <= n; i += sizeof(uint64_t)) {
-        uint64_t w = 0;
-        std::memcpy(&w, s + i, sizeof w);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-        w = __builtin_bswap64(w);
-#endif
-        uint64_t stop = anyBelow(w, 0x20) | (w & kHighs) | anyEqual(w, '"') | anyEqual(w, '\\');
-        if (kHtml)
-            stop |= anyEqual(w, '<') | anyEqual(w, '>') | anyEqual(w, '&');
-        if (stop != 0)
-            return i + static_cast<size_t>(__builtin_ctzll(stop)) / 8;
-    }
-    const char* second = kEscape.second[kHtml ? 1 : 0];
-    while (i < n && s[i] < 0x80 && second[s[i]] == 0)
-        i++;
-    return i;
-}
-
-} // namespace
-
-size_t kv_JsonPlainRunFast(std::string_view bytes, bool html)
-{
-    // Eight bytes at a time, as bytes in memory order from the lowest: the
-    // test runs for every byte of a trace.
-    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
-    return html ? plainRunFast<true>(s, bytes.size()) : plainRunFast<false>(s, bytes.size());
+    return w;
 }
 
 char* kv_JsonEscape(char* w, std::string_view bytes, bool html)
 {
     const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
-    const size_t n = bytes.size();
-    const char* second = kEscape.second[html ? 1 : 0];
-    size_t i = 0;
-    while (i < n) {
-        const size_t plain = kv_JsonPlainRunFast(bytes.substr(i), html);
-        std::memcpy(w, s + i, plain);
-        w += plain;
-        i += plain;
-        if (i == n)
-            break;
-        const unsigned char c = s[i];
-        if (c >= 0x80) {
-            i += highBytes(&w, s + i, n - i, html);
-            continue;
-        }
-        i++;
-        const char e = second[c];
-        if (e == 0) {
-            *w++ = static_cast<char>(c);
-        } else if (e == 'u') {
-            w = hexEscape(w, c);
-        } else {
-            w[0] = '\\';
-            w[1] = e;
-            w += 2;
-        }
-    }
-    return w;
+    return html ? escapeFast<true>(w, s, bytes.size()) : escapeFast<false>(w, s, bytes.size());
 }
 
 void kv_JsonQuoted(Writer& o, std::string_view bytes, bool html)
