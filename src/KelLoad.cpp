@@ -22,8 +22,8 @@ constexpr const char* const DataType_Magic[] = {"8585", nullptr};
 constexpr const char* const DataType_Integer[] = {"%u", "#%u", nullptr};
 constexpr const char* const DataType_String[] = {"\"%s", nullptr};
 constexpr const char* const DataType_Instruction[] = {"RUN", "HALT", nullptr};
-constexpr const char* const* const DataType_List[] = {DataType_Magic, DataType_Integer,
-                                                      DataType_String, DataType_Instruction, nullptr};
+constexpr const char* const* const DataType_List[] = {
+    DataType_Magic, DataType_Integer, DataType_String, DataType_Instruction, nullptr};
 
 namespace {
 

@@ -144,7 +144,8 @@ inline size_t KO_IntText(char* text, int32_t value, int32_t width)
             end[-3] = static_cast<char>('0' + v / 100);
         return n;
     }
-    const uint32_t mag = value < 0 ? 0U - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    const uint32_t mag =
+        value < 0 ? 0U - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
     const size_t len = ko_DecimalDigits(mag) + (value < 0 ? 1 : 0);
     size_t n = len;
     if (width > 0 && static_cast<size_t>(width) > len)

@@ -36,7 +36,7 @@ constexpr const char* const ArgType_Address[] = {"@%u", nullptr};
 constexpr const char* const ArgType_Integer[] = {"#%u", nullptr};
 constexpr const char* const ArgType_String[] = {"\"%s", nullptr};
 constexpr const char* const* const Arguments[] = {ArgType_Process, ArgType_Command, ArgType_Address,
-                                        ArgType_Integer, ArgType_String,  nullptr};
+                                                  ArgType_Integer, ArgType_String,  nullptr};
 
 namespace {
 
@@ -110,7 +110,8 @@ void cutAndEcho(const char* strIn, KelOut* out, int32_t line, Line* ln)
 // The type of the line's token i, and in *sub the pattern it matched.
 ArgType_e typeOf(const Line& ln, int32_t i, int32_t* sub)
 {
-    return static_cast<ArgType_e>(KP_ClassifyIndexed(ln.tok[i].at, ln.tok[i].len, ln.table, *ln.index, sub));
+    return static_cast<ArgType_e>(
+        KP_ClassifyIndexed(ln.tok[i].at, ln.tok[i].len, ln.table, *ln.index, sub));
 }
 
 // True when the line's token i has the type `type`.
@@ -248,9 +249,8 @@ ErrMessage_t runCommand(KelCommand& cmd, KelMM* kmm, KelEffect* fx)
 // KMM_ParseLine against the grammar `table`; *cmd receives the command,
 // COMMAND_ERROR when the line did not pass the grammar, and *fx what it may
 // have changed.
-ErrMessage_t parseLine(const char* strIn, KelMM* kmm, int32_t line,
-                       const char* const* const* table, const KP_FirstIndex& index,
-                       KelCommand* cmd, KelEffect* fx)
+ErrMessage_t parseLine(const char* strIn, KelMM* kmm, int32_t line, const char* const* const* table,
+                       const KP_FirstIndex& index, KelCommand* cmd, KelEffect* fx)
 {
     *cmd = KelCommand{};
     cmd->command = COMMAND_ERROR;
@@ -351,7 +351,8 @@ bool nextPiece(Script* sc, char* buf)
         const char* from = sc->block + sc->at;
         const size_t avail = std::min(sc->end - sc->at, kMax - len);
         const void* feed = std::memchr(from, '\n', avail);
-        const size_t take = feed ? static_cast<size_t>(static_cast<const char*>(feed) - from) + 1 : avail;
+        const size_t take =
+            feed ? static_cast<size_t>(static_cast<const char*>(feed) - from) + 1 : avail;
         KP_CopyText(buf + len, from, take);
         len += take;
         sc->at += take;

@@ -67,10 +67,10 @@ constexpr int32_t KMM_LINE_BUFFER = 160;
 // A line's command and its arguments, as read by the grammar.
 struct KelCommand {
     CommandType_e command;
-    int32_t process;     // 0 to 9
-    int32_t addr;        // LoadFile, STORE: below the manager's memSize
-    ArgType_e valueType; // STORE: TYPE_INTEGER or TYPE_STRING; else TYPE_ERROR
-    uint32_t value;      // STORE of an integer
+    int32_t process;               // 0 to 9
+    int32_t addr;                  // LoadFile, STORE: below the manager's memSize
+    ArgType_e valueType;           // STORE: TYPE_INTEGER or TYPE_STRING; else TYPE_ERROR
+    uint32_t value;                // STORE of an integer
     char text[KMM_STRING_MAX + 1]; // STORE of a string, or LoadFile's file name
     // LoadFile: the segment count the loader read and sizes[0..nSegs) the
     // sizes; 0 when it did not read the sizes line whole.

@@ -175,7 +175,8 @@ int32_t KP_ReadDecimal(const char* digits, int32_t n, uint32_t max, uint32_t* ou
 
 int32_t ReadDecimal(const char* digits, uint32_t max, uint32_t* out)
 {
-    return digits ? KP_ReadDecimal(digits, static_cast<int32_t>(std::strlen(digits)), max, out) : -1;
+    return digits ? KP_ReadDecimal(digits, static_cast<int32_t>(std::strlen(digits)), max, out)
+                  : -1;
 }
 
 int32_t KP_Match(const char* str, int32_t len, const char* typestr)

@@ -79,8 +79,8 @@ class BlockWriter {
     bool noThread_ = false; // no thread could be started: blocks are written in turn
     std::mutex mutex_;
     std::condition_variable changed_;
-    RoomBuffer pending_;  // the block being written
-    bool busy_ = false;   // pending_ is not written yet
+    RoomBuffer pending_; // the block being written
+    bool busy_ = false;  // pending_ is not written yet
     bool stopping_ = false;
 #endif
 };

@@ -127,7 +127,7 @@ void loaded(const ExplainInput& in, std::string* out)
         out->append(" and ");
     if (after)
         range(out, end, hole->end() - end);
-    out->append(before && after    ? " remain free."
+    out->append(before && after   ? " remain free."
                 : before || after ? " remains free."
                                   : "nothing of it remains.");
 }

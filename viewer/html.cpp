@@ -136,8 +136,7 @@ std::string kv_NoscriptTable(const MemState& st)
     for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
         if (!st.live[id])
             continue;
-        t += "<tr><td>P" + std::to_string(id) + "</td><td>" + areaList(st.segs[id]) +
-             "</td></tr>";
+        t += "<tr><td>P" + std::to_string(id) + "</td><td>" + areaList(st.segs[id]) + "</td></tr>";
     }
     t += "<tr><td>free</td><td>" + areaList(st.free) + "</td></tr></table>";
     return t;

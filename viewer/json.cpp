@@ -19,8 +19,12 @@ constexpr size_t kEscapeMax = 6;
 // Writes \uXXXX at w; the end of what it wrote.
 char* hexEscape(char* w, uint32_t unit)
 {
-    const char e[kEscapeMax] = {'\\', 'u', kHex[(unit >> 12) & 15], kHex[(unit >> 8) & 15],
-                                kHex[(unit >> 4) & 15], kHex[unit & 15]};
+    const char e[kEscapeMax] = {'\\',
+                                'u',
+                                kHex[(unit >> 12) & 15],
+                                kHex[(unit >> 8) & 15],
+                                kHex[(unit >> 4) & 15],
+                                kHex[unit & 15]};
     std::memcpy(w, e, sizeof e);
     return w + sizeof e;
 }
@@ -65,7 +69,8 @@ struct EscapeTable {
         for (int html = 0; html < 2; html++) {
             for (int c = 0; c < 0x20; c++)
                 second[html][c] = 'u';
-            const char pairs[][2] = {{'\n', 'n'}, {'\t', 't'}, {'\r', 'r'}, {'"', '"'}, {'\\', '\\'}};
+            const char pairs[][2] = {
+                {'\n', 'n'}, {'\t', 't'}, {'\r', 'r'}, {'"', '"'}, {'\\', '\\'}};
             for (const auto& p : pairs)
                 second[html][static_cast<unsigned char>(p[0])] = p[1];
         }

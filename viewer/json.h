@@ -42,12 +42,12 @@ void kv_JsonStep(std::string* out, const Step& step, bool html);
 // step to the next: the file, the error line's text, and processes, free
 // list and stats, which most lines leave as they were. For one html setting.
 struct JsonStateText {
-    std::string file;  // the file of start
-    std::string start; // {"type":"step","file":"...","line":
+    std::string file;                 // the file of start
+    std::string start;                // {"type":"step","file":"...","line":
     std::string errors[ERR_NONE + 2]; // ,"error":... of codes -1 to ERR_NONE; empty until used
-    bool valid = false; // state and stats hold the last step's
-    std::string state;  // ,"processes":[...],"free":[...],"cells":[
-    std::string stats;  // ],"stats":{...}
+    bool valid = false;               // state and stats hold the last step's
+    std::string state;                // ,"processes":[...],"free":[...],"cells":[
+    std::string stats;                // ],"stats":{...}
     // {"id":...,"segments":[...]} of each process, and the segments it was
     // written from; empty until the slot is first live.
     std::string process[KMM_PROCESS_SLOTS];

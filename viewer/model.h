@@ -54,11 +54,10 @@ inline void kv_AppendRange(std::string* out, int64_t pos, int64_t len)
 // What the manager holds between two lines. Slots and vectors are reused
 // from line to line, so that reading a state allocates nothing once warm.
 struct MemState {
-    bool live[KMM_PROCESS_SLOTS] = {};          // slot n holds a process
-    std::vector<Area> segs[KMM_PROCESS_SLOTS];  // its segments in list order; empty when not live
-    std::vector<Area> free;          // the manager's free list in list order
+    bool live[KMM_PROCESS_SLOTS] = {};         // slot n holds a process
+    std::vector<Area> segs[KMM_PROCESS_SLOTS]; // its segments in list order; empty when not live
+    std::vector<Area> free;                    // the manager's free list in list order
 };
-
 
 enum class CellKind { Empty, Int, Str, Ins, Unset };
 
@@ -100,9 +99,9 @@ struct Step {
     // The line cannot have changed processes or free list: state and stats
     // are those before the line.
     bool stateKept = false;
-    std::vector<CellChange> cells;   // by ascending address
+    std::vector<CellChange> cells; // by ascending address
     Stats stats;
-    bool hasRequest = false; // a LoadFile whose sizes the loader read
+    bool hasRequest = false;  // a LoadFile whose sizes the loader read
     int64_t requestCells = 0; // the sum of the sizes
     std::vector<int32_t> requestSizes;
     Placements placements;

@@ -37,7 +37,7 @@ class OutFile {
     std::FILE* fp_ = nullptr;
     std::string given_; // the name as given; empty for standard output
     std::string path_;  // the file written: given_ with a link resolved
-    std::string temp_; // the temporary file, until it is renamed or removed
+    std::string temp_;  // the temporary file, until it is renamed or removed
 };
 
 } // namespace kv

@@ -15,8 +15,8 @@ constexpr int32_t kRowCells = 50;
 
 // One colour per process, P0 to P9.
 const char* const kProcColor[KMM_PROCESS_SLOTS] = {"\033[31m", "\033[32m", "\033[33m", "\033[34m",
-                                        "\033[35m", "\033[36m", "\033[91m", "\033[92m",
-                                        "\033[93m", "\033[94m"};
+                                                   "\033[35m", "\033[36m", "\033[91m", "\033[92m",
+                                                   "\033[93m", "\033[94m"};
 const char kReset[] = "\033[0m";
 const char kErrorPrefix[] = "******* ERROR: ";
 
