@@ -96,12 +96,6 @@ LineStatus readWholeLine(std::FILE* fp, LineBuf* lb)
     return std::ferror(fp) ? LINE_READERROR : LINE_OK;
 }
 
-// The text of a line read by readWholeLine, "" before any.
-const char* lineText(const LineBuf& lb)
-{
-    return lb.data ? lb.data : "";
-}
-
 // Reads the next line of fp and cuts it into *list (nullptr for a line without
 // tokens or the end of the file); buf, unless nullptr, receives as much of
 // the line as fits in len bytes.
@@ -174,7 +168,7 @@ struct Load {
 ErrMessage_t nextLine(Load* ld)
 {
     LineStatus status = readWholeLine(ld->fileIn, &ld->line);
-    ld->n = status == LINE_OK ? countTokens(lineText(ld->line)) : 0;
+    ld->n = status == LINE_OK ? countTokens((ld->line.data ? ld->line.data : "")) : 0;
     switch (status) {
     case LINE_OK:
         return ERR_NONE;
@@ -191,7 +185,7 @@ ErrMessage_t nextLine(Load* ld)
 // The first token of the line just read; false when it has none.
 bool firstToken(const Load* ld, Token* tok)
 {
-    const char* cursor = lineText(ld->line);
+    const char* cursor = (ld->line.data ? ld->line.data : "");
     return takeToken(&cursor, tok);
 }
 
@@ -235,7 +229,7 @@ ErrMessage_t readSizes(Load* ld, int32_t numSegments, int32_t* segSizes)
     if (ld->n != numSegments)
         return ERR_INVALIDINSTRUCTION;
     bool tooLarge = false;
-    const char* cursor = lineText(ld->line);
+    const char* cursor = (ld->line.data ? ld->line.data : "");
     Token tok;
     for (int32_t i = 0; i < numSegments; i++) {
         takeToken(&cursor, &tok); // the line was counted: token i is there
@@ -359,7 +353,7 @@ ErrMessage_t loadValues(Load* ld)
     // cut short without a word.
     ErrMessage_t err = ERR_NONE;
     for (err = nextLine(ld); err == ERR_NONE && ld->n > 0; err = nextLine(ld)) {
-        const char* cursor = lineText(ld->line);
+        const char* cursor = (ld->line.data ? ld->line.data : "");
         Token tok;
         while (err == ERR_NONE && takeToken(&cursor, &tok))
             err = placeValue(ld, tok);

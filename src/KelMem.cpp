@@ -10,9 +10,7 @@
 
 #include "KelMem.h"
 
-#include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -74,12 +72,6 @@ const char* const kTableHead = "+-----------------------------------------------
                                "|  --- ---- ---- ---- ---- ---- ---- ---- ---- ----\n";
 const char* const kMemoryHead = "+--------------------------------------------------\n"
                                 "| Memory Contents:\n";
-
-// Writes a fixed text to the manager's output.
-void put(KelMM* kmm, const char* text)
-{
-    KO_Puts(kmm->out, text);
-}
 
 // True when {pos, len}, both not negative, ends inside memory.
 bool areaInMemory(const KelMM* kmm, int32_t pos, int32_t len)
@@ -190,21 +182,6 @@ void printListCells(KelMM* kmm, const SegList* list)
         for (int32_t i = 0; i < s->seg.len; i++)
             KMM_PrintMem(kmm, s->seg.pos + i);
     }
-}
-
-// The value of a cell that holds neither integer nor string: an instruction's
-// name, or a word about a tag that should not occur.
-void writeOther(KelLine* rl, DataType_e tag, const KelMem& cell)
-{
-    const char* name =
-        tag == DATA_INSTRUCTION ? KMM_InstructionName(cell.instruction.value) : nullptr;
-    if (name) {
-        KO_LinePut(rl, name, std::strlen(name));
-        return;
-    }
-    KO_LineLit(rl, "Unknown mem type ");
-    KO_LineInt(rl, static_cast<int32_t>(tag), 0);
-    KO_LineLit(rl, ", please tell the kelmem maintainers how this came about");
 }
 
 } // namespace
@@ -419,9 +396,19 @@ void KMM_PrintMem(KelMM* kmm, int32_t addr)
         KO_LinePut(&rl, cell.string.value, len);
         break;
     }
-    default:
-        writeOther(&rl, tag, cell);
+    default: {
+        // An instruction's name, or a word about a tag that should not occur.
+        const char* name =
+            tag == DATA_INSTRUCTION ? KMM_InstructionName(cell.instruction.value) : nullptr;
+        if (name) {
+            KO_LinePut(&rl, name, std::strlen(name));
+            break;
+        }
+        KO_LineLit(&rl, "Unknown mem type ");
+        KO_LineInt(&rl, static_cast<int32_t>(tag), 0);
+        KO_LineLit(&rl, ", please tell the kelmem maintainers how this came about");
         break;
+    }
     }
     KO_LineLit(&rl, "\n");
     KO_LineEnd(&rl);
@@ -434,7 +421,7 @@ ErrMessage_t KMM_PrintProcessTable(KelMM* kmm, int32_t process)
     // Process 0 may always look at the table; others only while they exist.
     if (process != 0 && !kmm->processList[process])
         return ERR_NOPROCESS;
-    put(kmm, kTableHead);
+    KO_Puts(kmm->out, kTableHead);
     for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
         const Process* p = kmm->processList[id];
         if (!p)
@@ -459,7 +446,7 @@ ErrMessage_t KMM_PrintProcessTable(KelMM* kmm, int32_t process)
         KO_LineLit(&rl, "\n");
         KO_LineEnd(&rl);
     }
-    put(kmm, kFrameLine);
+    KO_Puts(kmm->out, kFrameLine);
     return ERR_NONE;
 }
 
@@ -470,9 +457,9 @@ ErrMessage_t KMM_PrintProcessMemory(KelMM* kmm, int32_t process)
     const Process* p = kmm->processList[process];
     if (!p)
         return ERR_NOPROCESS;
-    put(kmm, kMemoryHead);
+    KO_Puts(kmm->out, kMemoryHead);
     printListCells(kmm, KMM_SeekSegListHead(p->segments));
-    put(kmm, kFrameLine);
+    KO_Puts(kmm->out, kFrameLine);
     return ERR_NONE;
 }
 
@@ -495,10 +482,10 @@ ErrMessage_t KMM_PrintAllMemory(KelMM* kmm)
         all = KMM_SeekSegListHead(KMM_AppendSegList(all, copy));
     }
     all = KMM_SortSegList(all);
-    put(kmm, kMemoryHead);
+    KO_Puts(kmm->out, kMemoryHead);
     printListCells(kmm, all);
     KMM_FreeSegList(all);
-    put(kmm, kFrameLine);
+    KO_Puts(kmm->out, kFrameLine);
     return ERR_NONE;
 }
 

@@ -1,10 +1,8 @@
 // The core's text writer: its three modes, and the slow paths of the inline
-// writers in KelOut.h (a block that is full, kept text that must grow, a
-// stream written straight).
+// writers in KelOut.h (a full block, kept text that grows, a stream).
 
 #include "KelOut.h"
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -61,13 +61,11 @@ void KO_Puts(KelOut* out, const char* s);
 // Writes value in decimal, right-aligned in at least width columns ("%*d").
 void KO_Int(KelOut* out, int32_t value, int32_t width);
 
-// GATHER: writes the gathered text to fp. Nothing to do in the other modes.
+// GATHER: writes the gathered text to fp; nothing in the other modes.
 void KO_Flush(KelOut* out);
 
 // MEMORY: releases the kept text; out stays usable, empty.
 void KO_Free(KelOut* out);
-
-// Decimal numbers.
 
 // Bytes any int64_t takes in decimal: 19 digits and a sign.
 constexpr size_t KO_DECIMAL_ROOM = 20;
@@ -85,8 +83,7 @@ inline constexpr char KO_PAIRS[] =
 // Number of decimal digits of v, 1 to 20.
 inline size_t ko_DecimalDigits(uint64_t v)
 {
-    // Compared from the small end: most numbers written are addresses,
-    // sizes and line numbers of one to seven digits.
+    // Four digits a step: most numbers written have one to seven.
     size_t n = 1;
     for (; v >= 10000; v /= 10000)
         n += 4;
@@ -96,18 +93,16 @@ inline size_t ko_DecimalDigits(uint64_t v)
 // Writes the digits of v so that they end just before end; the first digit.
 inline char* ko_DigitsBefore(char* end, uint64_t v)
 {
-    while (v >= 100) {
-        const size_t pair = 2 * static_cast<size_t>(v % 100);
-        v /= 100;
+    for (; v >= 100; v /= 100) {
         end -= 2;
-        std::memcpy(end, KO_PAIRS + pair, 2);
+        std::memcpy(end, KO_PAIRS + 2 * (v % 100), 2);
     }
-    if (v >= 10) {
-        end -= 2;
-        std::memcpy(end, KO_PAIRS + 2 * v, 2);
-    } else {
+    if (v < 10) {
         *--end = static_cast<char>('0' + v);
+        return end;
     }
+    end -= 2;
+    std::memcpy(end, KO_PAIRS + 2 * v, 2);
     return end;
 }
 
@@ -125,32 +120,19 @@ inline char* KO_Decimal(char* w, int64_t v)
 }
 
 // Writes into text (KO_INT_TEXT bytes, no NUL) what KO_Int writes, and
-// returns its length.
+// returns its length; the bytes after it are overwritten with no meaning.
 inline size_t KO_IntText(char* text, int32_t value, int32_t width)
 {
-    // Most numbers printed are addresses, sizes and ids below 1000 in at
-    // most four columns: four blanks, then the digits over their end.
-    if (value >= 0 && value < 1000 && width <= 4) {
-        const auto v = static_cast<size_t>(value);
-        const size_t digits = 1 + static_cast<size_t>(v >= 10) + static_cast<size_t>(v >= 100);
-        const size_t n = digits > static_cast<size_t>(width) ? digits : static_cast<size_t>(width);
-        std::memcpy(text, "    ", 4);
-        char* end = text + n;
-        if (v >= 10)
-            std::memcpy(end - 2, KO_PAIRS + 2 * (v % 100), 2);
-        else
-            end[-1] = static_cast<char>('0' + v);
-        if (v >= 100)
-            end[-3] = static_cast<char>('0' + v / 100);
-        return n;
-    }
     const uint32_t mag =
         value < 0 ? 0U - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
     const size_t len = ko_DecimalDigits(mag) + (value < 0 ? 1 : 0);
     size_t n = len;
     if (width > 0 && static_cast<size_t>(width) > len)
         n = static_cast<size_t>(width) < KO_INT_TEXT ? static_cast<size_t>(width) : KO_INT_TEXT;
-    std::memset(text, ' ', n - len);
+    // Four blanks at once, a constant size: most padding is shorter.
+    std::memcpy(text, "    ", 4);
+    if (n - len > 4)
+        std::memset(text, ' ', n - len);
     char* first = ko_DigitsBefore(text + n, mag);
     if (value < 0)
         first[-1] = '-';
@@ -170,7 +152,7 @@ struct KelLine {
     char own[KO_LINE];
 };
 
-// KO_LineBegin's search for room in place, where the output has too little left.
+// KO_LineBegin where the output has too little room left.
 char* ko_LineRoom(KelOut* out);
 
 inline void KO_LineBegin(KelLine* ln, KelOut* out)
@@ -206,7 +188,7 @@ inline void KO_LinePut(KelLine* ln, const char* s, size_t n)
     ln->len += n;
 }
 
-// Adds a string literal; its size is known when compiling.
+// Adds a string literal, of a size known when compiling.
 template <size_t N> void KO_LineLit(KelLine* ln, const char (&text)[N])
 {
     KO_LinePut(ln, text, N - 1);

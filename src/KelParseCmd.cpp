@@ -6,12 +6,8 @@
 #include "KelParseCmd.h"
 
 #include <algorithm>
-#include <array>
-#include <climits>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <string>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -104,21 +100,13 @@ void cutAndEcho(const char* strIn, KelOut* out, int32_t line, Line* ln)
     KO_LineEnd(&echo);
 }
 
-// The grammar: every token is classified against Arguments by the pattern
+// The grammar: every token is classified against the table by the pattern
 // matcher, and only then converted by ReadFromType's rule.
-
 // The type of the line's token i, and in *sub the pattern it matched.
 ArgType_e typeOf(const Line& ln, int32_t i, int32_t* sub)
 {
     return static_cast<ArgType_e>(
         KP_ClassifyIndexed(ln.tok[i].at, ln.tok[i].len, ln.table, *ln.index, sub));
-}
-
-// True when the line's token i has the type `type`.
-bool isType(const Line& ln, int32_t i, ArgType_e type)
-{
-    int32_t sub = -1;
-    return typeOf(ln, i, &sub) == type;
 }
 
 // ReadFromType over a token where it stands: the value after the token's
@@ -145,12 +133,19 @@ int32_t readToken(ArgType_e type, const Token& t, uint32_t* number, char* text)
     }
 }
 
-// The address of the line's third token (index 2), below memSize, compared
-// unsigned.
+// True when the line's token i has the type `type` and its value converts
+// by ReadFromType's rule, into *number or text.
+bool readArg(const Line& ln, int32_t i, ArgType_e type, uint32_t* number, char* text)
+{
+    int32_t sub = -1;
+    return typeOf(ln, i, &sub) == type && readToken(type, ln.tok[i], number, text) == 0;
+}
+
+// The address of the line's third token, below memSize, compared unsigned.
 bool readAddress(const Line& ln, const KelMM* kmm, int32_t* addr)
 {
     uint32_t value = 0;
-    if (!isType(ln, 2, TYPE_ADDRESS) || readToken(TYPE_ADDRESS, ln.tok[2], &value, nullptr) != 0 ||
+    if (!readArg(ln, 2, TYPE_ADDRESS, &value, nullptr) ||
         value >= static_cast<uint32_t>(kmm->memSize))
         return false;
     *addr = static_cast<int32_t>(value);
@@ -161,12 +156,10 @@ bool readAddress(const Line& ln, const KelMM* kmm, int32_t* addr)
 bool readHead(const Line& ln, KelCommand* cmd)
 {
     uint32_t process = 0;
-    if (ln.n < 2 || !isType(ln, 0, TYPE_PROCESS) ||
-        readToken(TYPE_PROCESS, ln.tok[0], &process, nullptr) != 0 ||
-        process >= static_cast<uint32_t>(KMM_PROCESS_SLOTS))
-        return false;
     int32_t command = -1;
-    if (typeOf(ln, 1, &command) != TYPE_COMMAND)
+    if (ln.n < 2 || !readArg(ln, 0, TYPE_PROCESS, &process, nullptr) ||
+        process >= static_cast<uint32_t>(KMM_PROCESS_SLOTS) ||
+        typeOf(ln, 1, &command) != TYPE_COMMAND)
         return false;
     cmd->process = static_cast<int32_t>(process);
     cmd->command = static_cast<CommandType_e>(command);
@@ -176,18 +169,11 @@ bool readHead(const Line& ln, KelCommand* cmd)
 // The value of a STORE: an integer token, or a string of at most 20 characters.
 bool readValue(const Line& ln, KelCommand* cmd)
 {
-    int32_t sub = -1;
-    const ArgType_e type = typeOf(ln, 3, &sub);
-    if (type != TYPE_INTEGER && type != TYPE_STRING)
-        return false;
-    cmd->valueType = type;
-    return readToken(type, ln.tok[3], &cmd->value, cmd->text) == 0;
-}
-
-// The file name of a LoadFile: a string of at most 20 characters.
-bool readFileName(const Line& ln, KelCommand* cmd)
-{
-    return isType(ln, 3, TYPE_STRING) && readToken(TYPE_STRING, ln.tok[3], nullptr, cmd->text) == 0;
+    cmd->valueType = TYPE_INTEGER;
+    if (readArg(ln, 3, TYPE_INTEGER, &cmd->value, nullptr))
+        return true;
+    cmd->valueType = TYPE_STRING;
+    return readArg(ln, 3, TYPE_STRING, nullptr, cmd->text);
 }
 
 // The arguments of the command, checked by the command table's rows.
@@ -195,7 +181,8 @@ bool readArguments(const Line& ln, const KelMM* kmm, KelCommand* cmd)
 {
     switch (cmd->command) {
     case COMMAND_LOADFILE:
-        return ln.n == 4 && readAddress(ln, kmm, &cmd->addr) && readFileName(ln, cmd);
+        return ln.n == 4 && readAddress(ln, kmm, &cmd->addr) &&
+               readArg(ln, 3, TYPE_STRING, nullptr, cmd->text);
     case COMMAND_STORE:
         return ln.n == 4 && readAddress(ln, kmm, &cmd->addr) && readValue(ln, cmd);
     case COMMAND_END:
@@ -353,7 +340,7 @@ bool nextPiece(Script* sc, char* buf)
         const void* feed = std::memchr(from, '\n', avail);
         const size_t take =
             feed ? static_cast<size_t>(static_cast<const char*>(feed) - from) + 1 : avail;
-        KP_CopyText(buf + len, from, take);
+        std::memcpy(buf + len, from, take);
         len += take;
         sc->at += take;
         if (feed)

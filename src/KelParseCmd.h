@@ -49,9 +49,8 @@ int32_t ReadFromType(ArgType_e type, const char* str, void* buffer);
 // without tokens or one that memory could not be had to cut (not echoed).
 ErrMessage_t KMM_ParseLine(const char* strIn, KelMM* kmm, int32_t line);
 
-// KMM_ParseLine against `table`, a pattern table of Arguments' shape (the
-// lists in ArgType_e order, the keywords in CommandType_e order): the
-// grammar is the table, and this is how a test shows it.
+// KMM_ParseLine against `table`, a pattern table of Arguments' shape (lists
+// in ArgType_e order, keywords in CommandType_e order), for tests.
 ErrMessage_t kmm_ParseLineWith(const char* strIn, KelMM* kmm, int32_t line,
                                const char* const* const* table);
 

@@ -46,41 +46,7 @@ char* copyToken(const char* s, int32_t len)
     return str;
 }
 
-// KP_CopyText's copy, read anew at each call: volatile, so that the
-// compiler cannot know which function it calls.
-void (*volatile gCopyText)(char*, const char*, size_t) = [](char* to, const char* from, size_t n) {
-    std::memcpy(to, from, n);
-};
-
-// KP_Match of a pattern of a known shape with `literal` characters before
-// its directive, if any.
-bool matchShaped(const char* str, int32_t len, const char* pat, KP_FirstIndex::Shape shape,
-                 int32_t literal)
-{
-    if (shape == KP_FirstIndex::SHAPE_OTHER)
-        return KP_Match(str, len, pat) == 0;
-    // A directive needs at least one token character where it stands.
-    if (shape == KP_FirstIndex::SHAPE_LITERAL ? len != literal : len <= literal)
-        return false;
-    for (int32_t i = 0; i < literal; i++) {
-        if (str[i] != pat[i])
-            return false;
-    }
-    if (shape != KP_FirstIndex::SHAPE_DIGITS)
-        return true;
-    for (int32_t i = literal; i < len; i++) {
-        if (!kp_IsDigit(static_cast<unsigned char>(str[i])))
-            return false;
-    }
-    return true;
-}
-
 } // namespace
-
-void KP_CopyText(char* to, const char* from, size_t n)
-{
-    gCopyText(to, from, n);
-}
 
 void* AllocateArray(void* in, int32_t size, int32_t num)
 {
@@ -212,7 +178,32 @@ int32_t CompareType(const char* str, const char* typestr)
     return str ? KP_Match(str, static_cast<int32_t>(std::strlen(str)), typestr) : -1;
 }
 
-int32_t KP_FindInList(const char* str, int32_t len, const char* const* list)
+namespace {
+
+// KP_Match of a pattern of a known shape with `literal` characters before
+// its directive, if any.
+bool matchShaped(const char* str, int32_t len, const char* pat, KP_FirstIndex::Shape shape,
+                 int32_t literal)
+{
+    if (shape == KP_FirstIndex::SHAPE_OTHER)
+        return KP_Match(str, len, pat) == 0;
+    // A directive needs at least one token character where it stands.
+    if (shape == KP_FirstIndex::SHAPE_LITERAL ? len != literal : len <= literal)
+        return false;
+    for (int32_t i = 0; i < literal; i++) {
+        if (str[i] != pat[i])
+            return false;
+    }
+    if (shape != KP_FirstIndex::SHAPE_DIGITS)
+        return true;
+    for (int32_t i = literal; i < len; i++) {
+        if (!kp_IsDigit(static_cast<unsigned char>(str[i])))
+            return false;
+    }
+    return true;
+}
+
+int32_t findInList(const char* str, int32_t len, const char* const* list)
 {
     if (!list)
         return -1;
@@ -228,22 +219,24 @@ int32_t KP_FindInList(const char* str, int32_t len, const char* const* list)
     return -1;
 }
 
-int32_t FindInList(const char* str, const char* const* list)
-{
-    return str ? KP_FindInList(str, static_cast<int32_t>(std::strlen(str)), list) : -1;
-}
-
-int32_t KP_Classify(const char* str, int32_t len, const char* const* const* table, int32_t* sub)
+int32_t classify(const char* str, int32_t len, const char* const* const* table, int32_t* sub)
 {
     *sub = -1;
     if (!table)
         return -1;
     for (int32_t i = 0; table[i]; i++) {
-        *sub = KP_FindInList(str, len, table[i]);
+        *sub = findInList(str, len, table[i]);
         if (*sub >= 0)
             return i;
     }
     return -1;
+}
+
+} // namespace
+
+int32_t FindInList(const char* str, const char* const* list)
+{
+    return str ? findInList(str, static_cast<int32_t>(std::strlen(str)), list) : -1;
 }
 
 int32_t KP_ClassifyIndexed(const char* str, int32_t len, const char* const* const* table,
@@ -251,11 +244,12 @@ int32_t KP_ClassifyIndexed(const char* str, int32_t len, const char* const* cons
 {
     const KP_FirstIndex::Entry& e = index.at[len > 0 ? static_cast<unsigned char>(str[0]) : 0];
     if (e.whole)
-        return KP_Classify(str, len, table, sub);
+        return classify(str, len, table, sub);
     for (int32_t j = 0; j < e.n; j++) {
-        if (matchShaped(str, len, table[e.list[j]][e.pattern[j]], e.shape[j], e.literal[j])) {
-            *sub = e.pattern[j];
-            return e.list[j];
+        const KP_FirstIndex::Candidate& c = e.c[j];
+        if (matchShaped(str, len, table[c.list][c.pattern], c.shape, c.literal)) {
+            *sub = c.pattern;
+            return c.list;
         }
     }
     *sub = -1;
@@ -265,7 +259,7 @@ int32_t KP_ClassifyIndexed(const char* str, int32_t len, const char* const* cons
 int32_t DetermineType(const char* str, const char* const* const* table)
 {
     int32_t sub = -1;
-    return str ? KP_Classify(str, static_cast<int32_t>(std::strlen(str)), table, &sub) : -1;
+    return str ? classify(str, static_cast<int32_t>(std::strlen(str)), table, &sub) : -1;
 }
 
 int32_t DetermineSubType(int32_t type, const char* str, const char* const* const* args)

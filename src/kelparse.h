@@ -22,13 +22,6 @@ constexpr int32_t KP_TOKEN_MAX = 99;
 // its length.
 int32_t KP_NextToken(const char* s, const char** start);
 
-// Copies n bytes of text, for the pieces of a line and its tokens. Through
-// a call the compiler cannot see into: it would copy a piece of unknown
-// length but known bound (a line, a token) inline with an instruction whose
-// start-up cost was a third of the time of a long run, where the C
-// library's copy is several times faster.
-void KP_CopyText(char* to, const char* from, size_t n);
-
 // Splits strIn at white space into tokens of at most 99 characters; "//" where
 // a token would begin drops the rest of the line. Returns a nullptr-terminated
 // array of heap strings that the caller releases with FreeStrList, or nullptr
@@ -64,12 +57,9 @@ int32_t FindInList(const char* str, const char* const* list);
 // Index of the first list in table holding a pattern that str matches, or -1.
 int32_t DetermineType(const char* str, const char* const* const* table);
 
-// The same questions about the len characters at str, a token where it
-// stands in its line (no NUL needed). KP_Classify answers DetermineType and,
-// in *sub, FindInList within the list found (-1 when none), in one walk.
+// CompareType on the len characters at str, a token where it stands in its
+// line (no NUL needed).
 int32_t KP_Match(const char* str, int32_t len, const char* typestr);
-int32_t KP_FindInList(const char* str, int32_t len, const char* const* list);
-int32_t KP_Classify(const char* str, int32_t len, const char* const* const* table, int32_t* sub);
 
 // The patterns of a table that a token may match, by the token's first
 // byte: those that begin with that byte or with a directive (the empty
@@ -82,13 +72,15 @@ struct KP_FirstIndex {
     // The common shapes of a pattern, matched without walking it: literal
     // characters alone, or followed by "%u" at its end, or by "%s".
     enum Shape : int32_t { SHAPE_OTHER, SHAPE_LITERAL, SHAPE_DIGITS, SHAPE_REST };
+    struct Candidate {
+        int32_t list, pattern;
+        Shape shape;
+        int32_t literal; // the literal characters before a directive
+    };
     struct Entry {
         bool whole; // search the whole table
         int32_t n;
-        int32_t list[kMax];
-        int32_t pattern[kMax];
-        Shape shape[kMax];
-        int32_t literal[kMax]; // the literal characters before a directive
+        Candidate c[kMax];
     };
     Entry at[256];
 };
@@ -99,14 +91,12 @@ constexpr KP_FirstIndex::Shape kp_ShapeOf(const char* pat, int32_t* literal)
     while (pat[n] != '\0' && pat[n] != '%')
         n++;
     *literal = n;
-    if (pat[n] == '\0')
-        return KP_FirstIndex::SHAPE_LITERAL;
-    const char d = pat[n + 1];
+    const char d = pat[n] == '\0' ? '\0' : pat[n + 1];
+    if (d == '\0')
+        return pat[n] == '\0' ? KP_FirstIndex::SHAPE_LITERAL : KP_FirstIndex::SHAPE_OTHER;
     if ((d == 'u' || d == 'U') && pat[n + 2] == '\0')
         return KP_FirstIndex::SHAPE_DIGITS;
-    if (d == 's' || d == 'S')
-        return KP_FirstIndex::SHAPE_REST;
-    return KP_FirstIndex::SHAPE_OTHER;
+    return d == 's' || d == 'S' ? KP_FirstIndex::SHAPE_REST : KP_FirstIndex::SHAPE_OTHER;
 }
 
 constexpr KP_FirstIndex KP_IndexOf(const char* const* const* table)
@@ -119,24 +109,19 @@ constexpr KP_FirstIndex KP_IndexOf(const char* const* const* table)
             const KP_FirstIndex::Shape shape = kp_ShapeOf(table[i][k], &literal);
             for (int32_t c = 0; c < 256; c++) {
                 KP_FirstIndex::Entry& e = index.at[c];
-                if (c != first && first != '%')
-                    continue;
-                if (e.n == KP_FirstIndex::kMax) {
-                    e.whole = true;
-                    continue;
+                if (c == first || first == '%') {
+                    e.whole = e.whole || e.n == KP_FirstIndex::kMax;
+                    if (!e.whole)
+                        e.c[e.n++] = {i, k, shape, literal};
                 }
-                e.list[e.n] = i;
-                e.pattern[e.n] = k;
-                e.shape[e.n] = shape;
-                e.literal[e.n] = literal;
-                e.n++;
             }
         }
     }
     return index;
 }
 
-// KP_Classify, trying only the patterns index (KP_IndexOf(table)) names.
+// DetermineType of the len characters at str and, in *sub, the pattern
+// matched in its list (-1 when none), trying only the patterns index names.
 int32_t KP_ClassifyIndexed(const char* str, int32_t len, const char* const* const* table,
                            const KP_FirstIndex& index, int32_t* sub);
 

@@ -33,6 +33,5 @@ int main(int argc, char** argv)
     kmm->out = &out;
     KMM_RunFiles(kmm, argc - 1, argv + 1, nullptr);
     KO_Flush(&out);
-    kmm->out = nullptr;
     return 0;
 }
