@@ -423,7 +423,8 @@ void badLine(const ExplainInput& in, std::string* out)
     // Leading zeros do not count; any number of digits fits.
     const size_t lead = std::min(digits.find_first_not_of('0'), digits.size());
     const std::string_view value = lead == digits.size() ? "0" : digits.substr(lead);
-    const std::string last = std::to_string(kCells - 1);
+    std::string last;
+    num(&last, kCells - 1);
     if (value.size() < last.size() || (value.size() == last.size() && value <= last))
         return;
     out->append("Address ");
