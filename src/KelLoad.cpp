@@ -16,8 +16,7 @@
 #include "KelMem_Internal.h"
 #include "kelparse.h"
 
-// constexpr, so that the index of their first characters is made when
-// compiling.
+// constexpr: the index of their first characters is made when compiling.
 constexpr const char* const DataType_Magic[] = {"8585", nullptr};
 constexpr const char* const DataType_Integer[] = {"%u", "#%u", nullptr};
 constexpr const char* const DataType_String[] = {"\"%s", nullptr};

@@ -17,8 +17,7 @@
 #include "KelMem_Internal.h"
 #include "kelparse.h"
 
-// constexpr, so that the index of their first characters is made when
-// compiling.
+// constexpr: the index of their first characters is made when compiling.
 constexpr const char* const ArgType_Process[] = {"P%u", nullptr};
 constexpr const char* const ArgType_Command[] = {"LoadFile",
                                                  "PrintProcessTable",

@@ -68,18 +68,17 @@ int32_t KP_Match(const char* str, int32_t len, const char* typestr);
 // tried only against the patterns it may match; a byte with more than
 // kMax of them, or a table too large to index, is searched in full.
 struct KP_FirstIndex {
-    static constexpr int32_t kMax = 8;
+    static constexpr int32_t kMax = 6;
     // The common shapes of a pattern, matched without walking it: literal
     // characters alone, or followed by "%u" at its end, or by "%s".
-    enum Shape : int32_t { SHAPE_OTHER, SHAPE_LITERAL, SHAPE_DIGITS, SHAPE_REST };
-    struct Candidate {
-        int32_t list, pattern;
+    enum Shape : uint8_t { SHAPE_OTHER, SHAPE_LITERAL, SHAPE_DIGITS, SHAPE_REST };
+    struct Candidate {                  // small: the index of a table takes a few pages
+        int16_t list, pattern, literal; // literal: characters before a directive
         Shape shape;
-        int32_t literal; // the literal characters before a directive
     };
     struct Entry {
         bool whole; // search the whole table
-        int32_t n;
+        uint8_t n;
         Candidate c[kMax];
     };
     Entry at[256];
@@ -91,9 +90,9 @@ constexpr KP_FirstIndex::Shape kp_ShapeOf(const char* pat, int32_t* literal)
     while (pat[n] != '\0' && pat[n] != '%')
         n++;
     *literal = n;
-    const char d = pat[n] == '\0' ? '\0' : pat[n + 1];
-    if (d == '\0')
-        return pat[n] == '\0' ? KP_FirstIndex::SHAPE_LITERAL : KP_FirstIndex::SHAPE_OTHER;
+    if (pat[n] == '\0')
+        return KP_FirstIndex::SHAPE_LITERAL;
+    const char d = pat[n + 1];
     if ((d == 'u' || d == 'U') && pat[n + 2] == '\0')
         return KP_FirstIndex::SHAPE_DIGITS;
     return d == 's' || d == 'S' ? KP_FirstIndex::SHAPE_REST : KP_FirstIndex::SHAPE_OTHER;
@@ -110,9 +109,11 @@ constexpr KP_FirstIndex KP_IndexOf(const char* const* const* table)
             for (int32_t c = 0; c < 256; c++) {
                 KP_FirstIndex::Entry& e = index.at[c];
                 if (c == first || first == '%') {
-                    e.whole = e.whole || e.n == KP_FirstIndex::kMax;
+                    e.whole = e.whole || e.n == KP_FirstIndex::kMax || i > INT16_MAX ||
+                              k > INT16_MAX || literal > INT16_MAX;
                     if (!e.whole)
-                        e.c[e.n++] = {i, k, shape, literal};
+                        e.c[e.n++] = {static_cast<int16_t>(i), static_cast<int16_t>(k),
+                                      static_cast<int16_t>(literal), shape};
                 }
             }
         }
