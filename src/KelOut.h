@@ -130,7 +130,7 @@ inline size_t KO_IntText(char* text, int32_t value, int32_t width)
     if (width > 0 && static_cast<size_t>(width) > len)
         n = static_cast<size_t>(width) < KO_INT_TEXT ? static_cast<size_t>(width) : KO_INT_TEXT;
     // Four blanks at once, a constant size: most padding is shorter.
-    std::memcpy(text, "    ", 4);
+    std::memset(text, ' ', 4);
     if (n - len > 4)
         std::memset(text, ' ', n - len);
     char* first = ko_DigitsBefore(text + n, mag);

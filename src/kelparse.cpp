@@ -180,8 +180,7 @@ int32_t CompareType(const char* str, const char* typestr)
 
 namespace {
 
-// KP_Match of a pattern of a known shape with `literal` characters before
-// its directive, if any.
+// KP_Match of a pattern of a known shape, `literal` characters before any directive.
 bool matchShaped(const char* str, int32_t len, const char* pat, KP_FirstIndex::Shape shape,
                  int32_t literal)
 {
@@ -208,8 +207,7 @@ int32_t findInList(const char* str, int32_t len, const char* const* list)
     if (!list)
         return -1;
     for (int32_t i = 0; list[i]; i++) {
-        // Decided on the first character where it is a literal: most
-        // patterns a token is tried against fail there.
+        // Decided on a literal first character: most patterns fail there.
         const char first = list[i][0];
         if (first != '%' && first != '\0' && (len == 0 || str[0] != first))
             continue;

@@ -61,12 +61,10 @@ int32_t DetermineType(const char* str, const char* const* const* table);
 // line (no NUL needed).
 int32_t KP_Match(const char* str, int32_t len, const char* typestr);
 
-// The patterns of a table that a token may match, by the token's first
-// byte: those that begin with that byte or with a directive (the empty
-// pattern under byte 0, for the empty token), in table order. Made from a
-// table once (when compiling, for a constant table), so that a token is
-// tried only against the patterns it may match; a byte with more than
-// kMax of them, or a table too large to index, is searched in full.
+// The patterns of a table that a token may match, by its first byte: those
+// that begin with it or with a directive (the empty pattern under byte 0), in
+// table order. Made once (when compiling, for a constant table); a byte with
+// more than kMax of them, or a table too large, is searched in full.
 struct KP_FirstIndex {
     static constexpr int32_t kMax = 6;
     // The common shapes of a pattern, matched without walking it: literal
@@ -98,25 +96,30 @@ constexpr KP_FirstIndex::Shape kp_ShapeOf(const char* pat, int32_t* literal)
     return d == 's' || d == 'S' ? KP_FirstIndex::SHAPE_REST : KP_FirstIndex::SHAPE_OTHER;
 }
 
+// Enters pat, pattern `pattern` of list `list`, under each first byte it may match.
+constexpr void kp_Enter(KP_FirstIndex* index, const char* pat, int32_t list, int32_t pattern)
+{
+    int32_t literal = 0;
+    const KP_FirstIndex::Shape shape = kp_ShapeOf(pat, &literal);
+    const bool fits = list <= INT16_MAX && pattern <= INT16_MAX && literal <= INT16_MAX;
+    const auto first = static_cast<unsigned char>(pat[0]);
+    for (int32_t c = 0; c < 256; c++) {
+        KP_FirstIndex::Entry& e = index->at[c];
+        if (c != first && first != '%')
+            continue;
+        e.whole = e.whole || !fits || e.n == KP_FirstIndex::kMax;
+        if (!e.whole)
+            e.c[e.n++] = {static_cast<int16_t>(list), static_cast<int16_t>(pattern),
+                          static_cast<int16_t>(literal), shape};
+    }
+}
+
 constexpr KP_FirstIndex KP_IndexOf(const char* const* const* table)
 {
     KP_FirstIndex index{};
     for (int32_t i = 0; table && table[i]; i++) {
-        for (int32_t k = 0; table[i][k]; k++) {
-            const auto first = static_cast<unsigned char>(table[i][k][0]);
-            int32_t literal = 0;
-            const KP_FirstIndex::Shape shape = kp_ShapeOf(table[i][k], &literal);
-            for (int32_t c = 0; c < 256; c++) {
-                KP_FirstIndex::Entry& e = index.at[c];
-                if (c == first || first == '%') {
-                    e.whole = e.whole || e.n == KP_FirstIndex::kMax || i > INT16_MAX ||
-                              k > INT16_MAX || literal > INT16_MAX;
-                    if (!e.whole)
-                        e.c[e.n++] = {static_cast<int16_t>(i), static_cast<int16_t>(k),
-                                      static_cast<int16_t>(literal), shape};
-                }
-            }
-        }
+        for (int32_t k = 0; table[i][k]; k++)
+            kp_Enter(&index, table[i][k], i, k);
     }
     return index;
 }

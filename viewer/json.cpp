@@ -203,8 +203,12 @@ char* kv_JsonEscape(char* w, std::string_view bytes, bool html)
 void kv_JsonQuoted(Writer& o, std::string_view bytes, bool html)
 {
     // Every byte takes at most kEscapeMax bytes escaped.
+    if (bytes.size() > (SIZE_MAX - 2) / kEscapeMax)
+        std::abort();
     const size_t bound = kEscapeMax * bytes.size() + 2;
     char* begin = o.room(bound);
+    if (!begin) // never: room() grows the buffer or throws
+        std::abort();
     char* w = begin;
     *w++ = '"';
     w = kv_JsonEscape(w, bytes, html);

@@ -116,6 +116,8 @@ class Writer {
   private:
     void grow(size_t n)
     {
+        if (n > SIZE_MAX / 2)
+            std::abort();
         buf_->wrote(w_);
         // Room for this piece and the next few: a piece at a time would
         // grow the buffer at each.
