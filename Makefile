@@ -68,7 +68,7 @@ lint: build
 	@test -n "$(HAVE_CLANG_TIDY)" || { echo "lint needs clang-tidy (apt-get install clang-tidy)"; exit 1; }
 	@mkdir -p $(BUILD)/lint
 	@status=0; clang-tidy -p $(BUILD) --quiet --extra-arg=-Wno-ignored-optimization-argument \
-		src/*.cpp viewer/*.cpp 2>$(BUILD)/lint/stderr || status=$$?; \
+		src/*.cpp viewer/*.cpp checker/*.cpp 2>$(BUILD)/lint/stderr || status=$$?; \
 	grep -Ev '^[0-9]+ warnings? generated\.$$' $(BUILD)/lint/stderr >&2; exit $$status
 
 test: test-plain test-asan $(if $(HAVE_VALGRIND),memcheck) $(if $(HAVE_CLANG_TIDY),lint) \
@@ -107,8 +107,11 @@ fuzz:
 	FUZZ_SECONDS=$(FUZZ_SECONDS) bash fuzz/run.sh
 
 # kelmem against its I/O floor on generated scripts: figures, not pass/fail.
+# kelmem-check's cases per second against kelmem, against the cost of
+# starting kelmem alone.
 bench: build
 	python3 bench/run.py --build $(BUILD) --sizes "$(BENCH_SIZES)" --runs $(BENCH_RUNS)
+	python3 bench/check.py --build $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(COV_BUILD) $(PKG_BUILD) build-asan-gcc build-fuzz fuzz-out

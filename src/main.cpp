@@ -13,7 +13,7 @@ constexpr size_t kGatherBlock = size_t{64} * 1024;
 int main(int argc, char** argv)
 {
     if (argc <= 1) {
-        std::printf("Use commandline parameter 'kelmem parse.txt [parse2.txt] ...'\n");
+        std::fputs(KMM_USAGE, stdout);
         return -1;
     }
     // Lives until the program ends and is never released; held in a static
