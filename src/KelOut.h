@@ -35,16 +35,14 @@ void KO_InitStream(KelOut* out, std::FILE* fp);
 // here) and writes it to fp when full; KO_Flush writes the rest.
 void KO_InitGather(KelOut* out, std::FILE* fp, char* block, size_t size);
 
-// Keeps the text in memory: buf[0, len) is what was written since the owner
-// last reset len. KO_Free releases it. A KelOut set to all zeros is in this
-// mode too.
+// Keeps the text in memory: buf[0, len) was written since the owner last
+// reset len; KO_Free releases it. A KelOut of all zeros is in this mode too.
 void KO_InitMemory(KelOut* out);
 
 // KO_Write for what does not fit in the room buf has left, and for a stream.
 void ko_WriteOther(KelOut* out, const char* s, size_t n);
 
-// Writes n bytes of s. Inline for text that fits where a gathering or
-// memory output has room: a call per piece cost more than the copy.
+// Writes n bytes of s; inline where a block or kept text has room for them.
 inline void KO_Write(KelOut* out, const char* s, size_t n)
 {
     if (out && out->mode != KO_MODE_STREAM && out->cap - out->len >= n) {

@@ -66,8 +66,7 @@ void cutAndEcho(const char* strIn, KelOut* out, int32_t line, Line* ln)
 {
     KelLine echo;
     ln->n = 0;
-    // Tokens one blank apart are echoed as the line has them, in one copy:
-    // a copy per token cost more than cutting them.
+    // Tokens one blank apart are echoed in one copy, as the line has them.
     const char* run = nullptr;
     const char* runEnd = nullptr;
     const char* tok = nullptr;
@@ -199,8 +198,7 @@ ErrMessage_t runCommand(KelCommand& cmd, KelMM* kmm, KelEffect* fx)
     case COMMAND_LOADFILE: {
         const ErrMessage_t err =
             kmm_LoadFile(kmm, cmd.process, cmd.text, cmd.addr, &cmd.nSegs, cmd.sizes);
-        // A load reserves, writes and, when it fails, gives back the area
-        // from its address on: as many cells as the sizes it read.
+        // A load changes the area from its address on, as long as the sizes it read.
         fx->layout = true;
         fx->pos = cmd.addr;
         for (int32_t i = 0; i < cmd.nSegs; i++)
