@@ -95,8 +95,9 @@ void kv_ReplayNote(const Replay& r, int32_t lineAddr, int64_t cells, ErrMessage_
     std::string note(kv_PolicyTitle(r.policy));
     note[0] = static_cast<char>(note[0] - 'a' + 'A');
     if (r.at >= 0) {
-        note += " put it at " + kv_Range(r.at, cells) + "; the line says @" +
-                std::to_string(lineAddr) + ".";
+        note += " put it at ";
+        kv_AppendRange(&note, r.at, cells);
+        note += "; the line says @" + std::to_string(lineAddr) + ".";
         if (error != ERR_NONE)
             note += " The load failed all the same, on its values.";
     } else {

@@ -1,7 +1,8 @@
-// The run's observer. After each line it reads the manager (processes, free
-// list, cells) and compares with its copy from the line before: the cells
-// that differ are the line's changes, the two states feed the explanation
-// and the free list before the line feeds the what-if placement.
+// The run's observer. After each line it reads again what the runner says
+// the line may have changed (processes and free list, an area of cells) and
+// compares with its copy from the line before: the cells that differ are the
+// line's changes, the two states feed the explanation and the free list
+// before the line feeds the what-if placement.
 
 #include "trace.h"
 
@@ -77,13 +78,6 @@ void describeCell(int32_t addr, const KelMem& cell, CellChange* out)
         out->kind = CellKind::Unset;
         return;
     }
-}
-
-// Only a load or a termination, whatever its result, adds or removes
-// segments; a line that broke the grammar (no command) runs nothing.
-bool changesState(const KelCommand* cmd)
-{
-    return cmd && (cmd->command == COMMAND_LOADFILE || cmd->command == COMMAND_TERMINATEPROCESS);
 }
 
 // The line without its line end ("\n" or "\r\n"), up to a NUL.
@@ -170,22 +164,16 @@ class Tracer {
         return replay_->asked ? replay_->at : cmd.addr;
     }
 
-    // The line's cell changes. Only a load and a store write cells; the other
-    // commands print, or give segments back with their cells as they are. So
-    // only the cells a line can write are compared: a store's one cell, and
-    // the area a load reserves from where it was placed on (none when it did
-    // not read the sizes).
-    void lineCells(const KelCommand* cmd, ErrMessage_t error)
+    // The line's cell changes, among the cells the runner says it may have
+    // written; a replayed load wrote them where its policy put it.
+    void lineCells(const KelEffect& fx, const KelCommand* cmd)
     {
         step_.cells.clear();
-        if (cmd && cmd->command == COMMAND_LOADFILE && placedAt(*cmd) >= 0) {
-            int64_t len = 0;
-            for (int32_t i = 0; i < cmd->nSegs; i++)
-                len += cmd->sizes[i];
-            diffArea(placedAt(*cmd), len);
-        } else if (cmd && cmd->command == COMMAND_STORE && error == ERR_NONE) {
-            diffArea(cmd->addr, 1);
-        }
+        int64_t pos = fx.pos;
+        if (cmd && cmd->command == COMMAND_LOADFILE && replay_->asked)
+            pos = replay_->at;
+        if (fx.len > 0 && pos >= 0)
+            diffArea(pos, fx.len);
     }
 
     // The request and placements of a LoadFile whose sizes the loader read.
@@ -212,7 +200,7 @@ class Tracer {
     {
         // Most lines leave processes and free list alone: nothing to read,
         // and step_.stats still holds the last figures.
-        const bool changes = changesState(ev.command);
+        const bool changes = ev.effect.layout;
         if (changes) {
             kv_ReadState(kmm_, &after_);
             kv_Stats(after_.free, &step_.stats);
@@ -226,7 +214,7 @@ class Tracer {
         step_.error = ev.error;
         step_.state = after;
         step_.stateKept = !changes;
-        lineCells(ev.command, ev.error);
+        lineCells(ev.effect, ev.command);
         step_.hasRequest = false;
         ExplainInput in;
         in.command = ev.command;
@@ -289,13 +277,6 @@ void kv_ReadState(const KelMM* kmm, MemState* st)
     readList(kmm->memFree, &st->free);
 }
 
-std::string kv_Range(int64_t pos, int64_t len)
-{
-    if (len == 1)
-        return std::to_string(pos);
-    return std::to_string(pos) + "-" + std::to_string(pos + len - 1);
-}
-
 bool kv_Trace(const std::vector<std::string>& files, Sink* sink)
 {
     return kv_Trace(files, sink, Policy::Script);
@@ -306,7 +287,8 @@ bool kv_Trace(const std::vector<std::string>& files, Sink* sink, Policy policy)
     KelMM* kmm = KMM_Create(KMM_MEMORY_CELLS);
     if (!kmm)
         return false;
-    KelOut out = {};
+    KelOut out;
+    KO_InitMemory(&out);
     kmm->out = &out;
     std::vector<const char*> names;
     names.reserve(files.size());
