@@ -11,12 +11,13 @@ HAVE_VALGRIND   := $(shell command -v valgrind 2>/dev/null)
 HAVE_CLANG_TIDY := $(shell command -v clang-tidy 2>/dev/null)
 # Debian's build flags with every hardening feature.
 DEB_FLAGS       := DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
+HAVE_EMXX       := $(shell command -v em++ >/dev/null && command -v node >/dev/null && echo yes)
 HAVE_PACKAGING  := $(shell command -v dpkg-deb >/dev/null && command -v lintian >/dev/null && command -v dpkg-buildflags >/dev/null && echo yes)
 FUZZ_SECONDS ?= 60
 BENCH_SIZES  ?= 100000 1000000 10000000
 BENCH_RUNS   ?= 5
 
-.PHONY: all build run view test test-plain test-asan memcheck lint coverage fuzz bench package package-test clean
+.PHONY: all build run view playground test test-plain test-asan memcheck lint coverage fuzz bench package package-test clean
 
 all: build
 
@@ -32,8 +33,15 @@ view: build
 	cd examples && ../$(BUILD)/viewer/kelmem-view -o ../$(BUILD)/demo.html demo.txt
 	@echo "$(CURDIR)/$(BUILD)/demo.html"
 
-# Unit tests and golden cases, without the memcheck runs.
-test-plain: build
+# The playground: kelmem in one web page, written to $(BUILD)/playground.html.
+playground: build
+	@test -n "$(HAVE_EMXX)" || { echo "playground needs em++ and node (apt-get install emscripten node-acorn nodejs)"; exit 1; }
+	cmake --build $(BUILD) --target playground
+	@echo "$(CURDIR)/$(BUILD)/playground.html"
+
+# Unit tests and golden cases, without the memcheck runs; the playground is
+# built first where emscripten is installed (its tests skip otherwise).
+test-plain: build $(if $(HAVE_EMXX),playground)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE memcheck
 
 # Everything again under AddressSanitizer and UndefinedBehaviorSanitizer;
