@@ -20,6 +20,11 @@
 
 namespace {
 
+// Most bytes of output a run keeps. Past them the run goes on to its end
+// but nothing more of it is kept, and no page is made: a short script of
+// memory reports can print gigabytes, more than a browser tab can hold.
+constexpr size_t kOutputCap = size_t{32} << 20;
+
 // Hands every event on to the page writer and keeps the text of each, in
 // order: banners and lines together are kelmem's standard output.
 class TeeSink : public kv::Sink {
@@ -32,28 +37,39 @@ class TeeSink : public kv::Sink {
     }
     void banner(std::string_view file, std::string_view output) override
     {
-        text.append(output);
-        page_->banner(file, output);
+        if (keep(output))
+            page_->banner(file, output);
     }
     void step(const kv::Step& step) override
     {
-        text.append(step.output);
-        page_->step(step); // counts the steps past its limit, keeps none
+        if (keep(step.output))
+            page_->step(step); // counts the steps past its limit, keeps none
     }
     void end(uint64_t steps, const kv::MemState& last) override
     {
         page_->end(steps, last);
     }
-    // The output is wanted whole, however long the run: the page writer's
-    // own limit refuses the page at the end, not the run.
+    // The output is wanted whole up to the cap, however many steps the run
+    // has: the page writer's own limit refuses the page at the end.
     bool full() const override
     {
-        return false;
+        return cut;
     }
 
     std::string text;
+    bool cut = false; // the output passed kOutputCap; text holds what came before
 
   private:
+    bool keep(std::string_view output)
+    {
+        if (output.size() > kOutputCap - text.size()) {
+            cut = true;
+            return false;
+        }
+        text.append(output);
+        return true;
+    }
+
     kv::Sink* page_;
 };
 
@@ -112,6 +128,10 @@ EMSCRIPTEN_KEEPALIVE int kp_run(int nfiles, const char* const* files, int quiz)
     TeeSink tee(&page);
     const bool traced = kv::kv_Trace(names, &tee);
     gResult.output = std::move(tee.text);
+    if (tee.cut) {
+        gResult.error = "the run printed more than 32 MiB; its output is cut there, and no page is made";
+        return 0;
+    }
     if (!traced) {
         gResult.error = "out of memory while tracing the run";
         return -1;

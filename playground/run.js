@@ -4,10 +4,11 @@
 // request: { files: [[name, Uint8Array], ...], args: [script names], quiz }
 // Names are paths relative to the run's folder ("a.txt", "sub/b.txt"); a name
 // ending in "/" makes an empty folder. Every run starts in a fresh folder
-// holding only these files. The answer: { status, output, page, error }:
-// kelmem's exit status and standard output (bytes), and the kelmem-view page
-// of the run (bytes, null when there are no scripts or the page was refused,
-// error then saying why).
+// holding only these files. The answer: { status, traced, output, page,
+// error }: kelmem's exit status and standard output (bytes); whether the
+// trace is whole (false when memory ran out); and the kelmem-view page of the
+// run (bytes; null when there are no scripts or the page was refused, error
+// then saying why).
 
 function kpRemoveTree(path) {
   var st = FS.lstat(path);
@@ -80,5 +81,5 @@ Module['kelmemRun'] = function (request) {
   var page = pageSize ? HEAPU8.slice(_kp_page(), _kp_page() + pageSize) : null;
   var error = UTF8ToString(_kp_error());
   _kp_release();
-  return { status: traced === 0 ? 0 : 1, output: output, page: page, error: error };
+  return { status: 0, traced: traced === 0, output: output, page: page, error: error };
 };

@@ -18,6 +18,10 @@ if (!examplesDir) throw new Error('usage: node exact.mjs ENGINE.js CLI_DIR EXAMP
 const KELMEM = process.env.KELMEM;
 const VIEW = process.env.KELMEM_VIEW;
 
+if (!existsSync(enginePath)) {
+  console.log(`skipped: ${enginePath} is not built (make playground)`);
+  process.exit(77);
+}
 // The module's bytes are handed in, as the page's worker does.
 const engine = await createRequire(import.meta.url)(resolve(enginePath))({
   wasmBinary: readFileSync(enginePath.replace(/\.js$/, '.wasm')),
