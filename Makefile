@@ -70,13 +70,15 @@ test: test-plain test-asan $(if $(HAVE_VALGRIND),memcheck) $(if $(HAVE_CLANG_TID
 	$(if $(HAVE_PACKAGING),package-test)
 
 # The Debian package, built with Debian's hardening flags in its own folder:
-# $(PKG_BUILD)/kelmem_<version>_amd64.deb.
+# $(PKG_BUILD)/kelmem_<version>_amd64.deb, with the playground page where
+# emscripten is installed.
 package:
 	@test -n "$(HAVE_PACKAGING)" || { echo "package needs dpkg-dev and lintian (apt-get install dpkg-dev lintian)"; exit 1; }
 	cmake -S . -B $(PKG_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELMEM_TESTS=OFF \
 		"-DCMAKE_CXX_FLAGS=$$($(DEB_FLAGS) CPPFLAGS) $$($(DEB_FLAGS) CXXFLAGS)" \
 		"-DCMAKE_EXE_LINKER_FLAGS=$$($(DEB_FLAGS) LDFLAGS)"
 	cmake --build $(PKG_BUILD) -j $(JOBS)
+	$(if $(HAVE_EMXX),cmake --build $(PKG_BUILD) --target playground)
 	cd $(PKG_BUILD) && cpack -G DEB
 
 # Unpacks the package into a scratch root (never installs it), runs the
