@@ -17,7 +17,7 @@ FUZZ_SECONDS ?= 60
 BENCH_SIZES  ?= 100000 1000000 10000000
 BENCH_RUNS   ?= 5
 
-.PHONY: all build run view playground test test-plain test-asan memcheck lint coverage fuzz bench package package-test clean
+.PHONY: all build run view playground bench-playground test test-plain test-asan memcheck lint coverage fuzz bench package package-test clean
 
 all: build
 
@@ -105,6 +105,11 @@ fuzz:
 # kelmem against its I/O floor on generated scripts: figures, not pass/fail.
 bench: build
 	python3 bench/run.py --build $(BUILD) --sizes "$(BENCH_SIZES)" --runs $(BENCH_RUNS)
+
+# The playground in Chromium: time to the output and to the map for the demo
+# and a 10,000-line script (figures, not pass/fail).
+bench-playground: playground
+	node bench/playground_bench.mjs $(BUILD)/playground.html $(BENCH_RUNS)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(COV_BUILD) $(PKG_BUILD) build-fuzz fuzz-out
