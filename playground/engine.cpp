@@ -129,7 +129,8 @@ EMSCRIPTEN_KEEPALIVE int kp_run(int nfiles, const char* const* files, int quiz)
     const bool traced = kv::kv_Trace(names, &tee);
     gResult.output = std::move(tee.text);
     if (tee.cut) {
-        gResult.error = "the run printed more than 32 MiB; its output is cut there, and no page is made";
+        gResult.error =
+            "the run printed more than 32 MiB; its output is cut there, and no page is made";
         return 0;
     }
     if (!traced) {
