@@ -290,6 +290,11 @@
   $('download-all').addEventListener('click', () => download('kelmem-files.zip', zip(new Map([...state.files].sort()))));
   let lastOutput = new Uint8Array(0);
   let pageUrl = '';
+  $('show-output').addEventListener('click', () => {
+    $('output').hidden = false;
+    $('quiz-note').hidden = true;
+    $('output').focus();
+  });
   $('download-output').addEventListener('click', () => download('output.txt', lastOutput, 'text/plain'));
 
   // ---- Runs -------------------------------------------------------------
@@ -341,6 +346,7 @@
     }
     clearTimeout(running.timer);
     const ms = Math.round(performance.now() - running.started);
+    const quiz = running.quiz;
     running = null;
     $('run').disabled = false;
     if (msg.failed) {
@@ -350,6 +356,9 @@
     } else {
       lastOutput = msg.output;
       showOutput(msg.output);
+      // A quiz's output stays folded until asked for.
+      $('output').hidden = quiz;
+      $('quiz-note').hidden = !quiz;
       // The page goes into the frame as a blob: document of its own, so
       // that its #step=N links stay within it.
       const view = $('view');
@@ -373,10 +382,12 @@
     if (!worker) startWorker();
     $('output').removeAttribute('data-done');
     $('output').textContent = '';
+    $('output').hidden = false;
+    $('quiz-note').hidden = true;
     setStatus('Running…');
     $('run').disabled = true;
     const id = nextId++;
-    running = { id, started: performance.now(), timer: 0 };
+    running = { id, started: performance.now(), timer: 0, quiz: $('quiz').checked };
     running.timer = setTimeout(() => {
       stopWorker();
       running = null;
@@ -385,7 +396,7 @@
       $('output').setAttribute('data-done', '');
     }, LIMITS.runSeconds * 1000);
     const files = [...state.files].map(([n, b]) => [n, b.slice()]);
-    worker.postMessage({ id, files, args, quiz: false }, files.map((f) => f[1].buffer));
+    worker.postMessage({ id, files, args, quiz: running.quiz }, files.map((f) => f[1].buffer));
   }
   $('cmd').addEventListener('submit', (e) => { e.preventDefault(); run(); });
   document.addEventListener('keydown', (e) => {
