@@ -16,10 +16,7 @@ import { deflateRawSync, inflateRawSync } from 'node:zlib';
 
 const { KELMEM_PLAYGROUND: PAGE, KELMEM, KELMEM_VIEW: VIEW, KELMEM_EXAMPLES: EXAMPLES } = process.env;
 if (!PAGE || !KELMEM || !VIEW || !EXAMPLES) throw new Error('set KELMEM_PLAYGROUND, KELMEM, KELMEM_VIEW and KELMEM_EXAMPLES');
-if (!existsSync(PAGE)) {
-  console.log(`skipped: ${PAGE} is not built (make playground)`);
-  process.exit(77);
-}
+if (!existsSync(PAGE)) throw new Error(`${PAGE} is not built (make playground)`);
 const { chromium } = await import('playwright-core');
 const url = pathToFileURL(PAGE).href;
 
