@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "html.h"
-#include "outfile.h"
 #include "trace.h"
 
 namespace {
