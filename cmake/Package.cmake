@@ -2,9 +2,9 @@
 # separate build with Debian's hardening flags and runs `cpack -G DEB`, which
 # makes kelmem_<version>_amd64.deb from what is installed here: the programs
 # in /usr/bin, their manual pages gzipped as Debian ships them, and
-# /usr/share/doc/kelmem with the README, the examples, the copyright file and
-# the changelog, and the playground page in /usr/share/kelmem where it was
-# built.
+# /usr/share/doc/kelmem with the README (and the picture it shows), the
+# examples, the copyright file and the changelog, and the playground page in
+# /usr/share/kelmem where it was built.
 
 include(GNUInstallDirs)
 
@@ -44,6 +44,8 @@ if(TARGET kelmem-view)
 endif()
 
 install(FILES README.md packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The README shows it; the link stays the same in the documentation folder.
+install(FILES doc/kelmem-view.png DESTINATION ${CMAKE_INSTALL_DOCDIR}/doc)
 # The playground page, where it was built (emscripten installed; `make
 # package` builds it then): /usr/share/kelmem/playground.html.
 if(TARGET playground)

@@ -58,7 +58,8 @@ inline std::string write(const std::string& name, const void* data, size_t size)
 {
     std::string path = dir() + "/" + name;
     std::FILE* fp = std::fopen(path.c_str(), "wb");
-    if (!fp || std::fwrite(data, 1, size, fp) != size || std::fclose(fp) != 0) {
+    // An empty file gets no fwrite: data may be null then.
+    if (!fp || (size > 0 && std::fwrite(data, 1, size, fp) != size) || std::fclose(fp) != 0) {
         std::perror(path.c_str());
         std::abort();
     }

@@ -28,6 +28,8 @@ which is also first on PATH: "kelmem x.txt", "build/kelmem x.txt" and
 in its own bash; its standard output and error together are compared. A
 line "..." in shown output stands for any number of lines. The exit status
 is not compared (show it with "; echo $?"), but death by a signal fails.
+With --build DIR, a program that the build folder DIR holds is also found
+in build/ where DIR has it ("build/viewer/kelmem-view").
 
     doctest.py list DOC...       print every test name
     doctest.py run NAME --root SRC --work DIR --program kelmem=PATH DOC...
@@ -153,13 +155,18 @@ def matches(shown, actual):
     return re.fullmatch(r'(?:.*\n)*?'.join(parts), '\n' + actual) is not None
 
 
-def prepare(work, root, programs):
+def prepare(work, root, programs, build=None):
     shutil.rmtree(work, ignore_errors=True)
     shutil.copytree(os.path.join(root, 'examples'), os.path.join(work, 'examples'))
     os.makedirs(os.path.join(work, 'build'))
     for given in programs:
         name, _, path = given.partition('=')
-        os.symlink(os.path.abspath(path), os.path.join(work, 'build', name))
+        path = os.path.abspath(path)
+        os.symlink(path, os.path.join(work, 'build', name))
+        inside = build and os.path.relpath(path, os.path.abspath(build))
+        if inside and not inside.startswith('..') and os.sep in inside:
+            os.makedirs(os.path.join(work, 'build', os.path.dirname(inside)), exist_ok=True)
+            os.symlink(path, os.path.join(work, 'build', inside))
 
 
 def differs(what, shown, actual):
@@ -217,6 +224,7 @@ def main():
     ap.add_argument('--root')
     ap.add_argument('--work')
     ap.add_argument('--program', action='append', default=[])
+    ap.add_argument('--build')
     # CMake passes an empty word for a program that is not built.
     args = ap.parse_args([a for a in sys.argv[1:] if a])
     try:
@@ -227,7 +235,7 @@ def main():
         steps = collect(docs).get(name)
         if steps is None:
             raise DocError(f'no doc test named {name}')
-        prepare(args.work, args.root, args.program)
+        prepare(args.work, args.root, args.program, args.build)
         return 0 if run_test(steps, args.work) else 1
     except DocError as e:
         print(f'doctest: {e}', file=sys.stderr)

@@ -29,6 +29,11 @@ for f in "${programs[@]/#/usr/bin/}" "${programs[@]/#/usr/share/man/man1/}" \
   [ -e "$root/$f" ] || fail "missing /$f"
 done
 
+# Every file the installed README links to is installed beside it.
+while read -r link; do
+  [ -e "$doc/$link" ] || fail "README.md links $link, which the package lacks"
+done < <(grep -o '](\([^)#:]*\))' "$doc/README.md" | sed 's/^](//; s/)$//' | sort -u)
+
 # The demo, run by the unpacked program in a copy of the unpacked examples.
 cp -r "$doc/examples" "$scratch/examples"
 (cd "$scratch/examples" && "$root/usr/bin/kelmem" demo.txt >"$scratch/demo.out") ||
