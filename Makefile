@@ -80,7 +80,7 @@ lint: build
 	@mkdir -p $(BUILD)/lint
 	@sed 's/ -mstringop-strategy=[a-z_]*//g' $(BUILD)/compile_commands.json > $(BUILD)/lint/compile_commands.json
 	@status=0; clang-tidy -p $(BUILD)/lint --quiet --extra-arg=-Wno-ignored-optimization-argument \
-		src/*.cpp viewer/*.cpp 2>$(BUILD)/lint/stderr || status=$$?; \
+		src/*.cpp viewer/*.cpp checker/*.cpp 2>$(BUILD)/lint/stderr || status=$$?; \
 	grep -Ev '^[0-9]+ warnings? generated\.$$' $(BUILD)/lint/stderr >&2; exit $$status
 
 test: test-plain test-asan $(if $(HAVE_VALGRIND),memcheck) $(if $(HAVE_CLANG_TIDY),lint) \
@@ -121,8 +121,11 @@ fuzz:
 	FUZZ_SECONDS=$(FUZZ_SECONDS) bash fuzz/run.sh
 
 # kelmem against its I/O floor on generated scripts: figures, not pass/fail.
+# kelmem-check's cases per second against kelmem, against the cost of
+# starting kelmem alone.
 bench: build
 	python3 bench/run.py --build $(BUILD) --sizes "$(BENCH_SIZES)" --runs $(BENCH_RUNS)
+	python3 bench/check.py --build $(BUILD)
 
 # The playground in Chromium: time to the output and to the map for the demo
 # and a 10,000-line script (figures, not pass/fail).

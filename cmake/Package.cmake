@@ -42,6 +42,10 @@ if(TARGET kelmem-view)
   install(TARGETS kelmem-view RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   kelmem_man_page(kelmem-view.1)
 endif()
+if(TARGET kelmem-check)
+  install(TARGETS kelmem-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  kelmem_man_page(kelmem-check.1)
+endif()
 
 install(FILES README.md packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 # The README shows it; the link stays the same in the documentation folder.
@@ -75,6 +79,11 @@ processes, printing exactly what the memory manager does.
 .
 kelmem-view runs the same scripts and shows the run as a text map of
 memory, a JSON Lines trace or a self-contained web page.
+.
+kelmem-check runs another implementation of the same memory manager and
+kelmem on many generated cases, or on a teacher's suite, and shows each kind
+of difference shrunk to a few lines; it writes JUnit XML and Gradescope
+reports for grading.
 .
 Meant for teaching operating-systems courses.")
 include(CPack)

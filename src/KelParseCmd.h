@@ -54,6 +54,10 @@ ErrMessage_t KMM_ParseLine(const char* strIn, KelMM* kmm, int32_t line);
 // it cannot be opened or read or when END stopped it.
 int32_t KMM_ParseFile(const char* fname, KelMM* kmm);
 
+// What kelmem prints, and nothing else, when no script is named; it then
+// exits with status 255.
+constexpr const char* KMM_USAGE = "Use commandline parameter 'kelmem parse.txt [parse2.txt] ...'\n";
+
 // The line buffer of the script runner: a line is read at most 159
 // characters at a time.
 constexpr int32_t KMM_LINE_BUFFER = 160;

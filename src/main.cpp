@@ -9,7 +9,7 @@
 int main(int argc, char** argv)
 {
     if (argc <= 1) {
-        std::printf("Use commandline parameter 'kelmem parse.txt [parse2.txt] ...'\n");
+        std::fputs(KMM_USAGE, stdout);
         return -1;
     }
     // Lives until the program ends and is never released; held in a static

@@ -22,6 +22,7 @@ doc=$root/usr/share/doc/kelmem
 # Everything the package promises, where Debian expects it.
 programs=(kelmem)
 [ -f "$src/viewer/CMakeLists.txt" ] && programs+=(kelmem-view)
+[ -f "$src/checker/CMakeLists.txt" ] && programs+=(kelmem-check)
 for f in "${programs[@]/#/usr/bin/}" "${programs[@]/#/usr/share/man/man1/}" \
     usr/share/doc/kelmem/README.md usr/share/doc/kelmem/copyright \
     usr/share/doc/kelmem/changelog.gz usr/share/doc/kelmem/examples/demo.txt; do
@@ -61,6 +62,14 @@ PY
   (cd "$scratch/examples" && "$view" -o "$scratch/demo.html" demo.txt) ||
     fail "kelmem-view -o demo.html failed"
   grep -q "<html" "$scratch/demo.html" || fail "kelmem-view wrote no page"
+fi
+
+if [[ " ${programs[*]} " == *" kelmem-check "* ]]; then
+  check=$root/usr/bin/kelmem-check
+  "$check" --version | grep -qxF "kelmem-check $version" || fail "kelmem-check --version does not say $version"
+  # The unpacked kelmem checked against itself on a few cases.
+  (cd "$scratch" && "$check" -q --cases=20 --seed=1 -- "$root/usr/bin/kelmem" >"$scratch/check.out") ||
+    fail "kelmem-check finds differences between kelmem and itself"
 fi
 
 # The playground page, where emscripten could build it: one file of at most
