@@ -7,10 +7,14 @@
 // concatenate to kelmem's text exactly; the cells the steps report, applied
 // in order, must give the final memory of the kelmem run; each step's
 // processes, free list and stats must be the kelmem run's after that line
-// and its cells those the line changed (the tracer reads only what a line of
-// its kind can change), and its JSON with the text kept from the steps
-// before must equal the JSON written afresh; and the
+// and its cells those the line changed (the tracer reads only what the
+// runner says a line may have changed), and its JSON with the text kept
+// from the steps before must equal the JSON written afresh; and the
 // page's embedded trace must parse too and hold no `<`, `>` or `&`.
+//
+// The input's bytes, from each of their first sixteen positions, must be
+// escaped alike by the fast escape and by the plain one, for JSON and page
+// text.
 //
 // The process works in a scratch folder holding a few load files.
 
@@ -400,8 +404,27 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     return 0;
 }
 
+// The fast escape against the plain one, on the bytes from each of their
+// first sixteen positions (every alignment of the words to the bytes).
+void checkEscape(std::string_view bytes)
+{
+    for (bool html : {false, true}) {
+        for (size_t from = 0; from < bytes.size() && from < 2 * sizeof(uint64_t); from++) {
+            const std::string_view rest = bytes.substr(from);
+            std::string fast(6 * rest.size(), '\0');
+            std::string plain(6 * rest.size(), '\0');
+            fast.resize(static_cast<size_t>(kv::kv_JsonEscape(&fast[0], rest, html) - fast.data()));
+            plain.resize(
+                static_cast<size_t>(kv::kv_JsonEscapePlain(&plain[0], rest, html) - plain.data()));
+            fz_require(fast == plain, "escaped from %zu: %zu bytes by words, %zu by the table", from,
+                       fast.size(), plain.size());
+        }
+    }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    checkEscape(std::string_view(reinterpret_cast<const char*>(data), size));
     fz_scratch::write("s.txt", data, size);
     const char* const files[] = {"s.txt"};
 

@@ -16,14 +16,17 @@
 #include "KelMem_Internal.h"
 #include "kelparse.h"
 
-const char* const DataType_Magic[] = {"8585", nullptr};
-const char* const DataType_Integer[] = {"%u", "#%u", nullptr};
-const char* const DataType_String[] = {"\"%s", nullptr};
-const char* const DataType_Instruction[] = {"RUN", "HALT", nullptr};
-const char* const* const DataType_List[] = {DataType_Magic, DataType_Integer, DataType_String,
-                                            DataType_Instruction, nullptr};
+// constexpr: the index of their first characters is made when compiling.
+constexpr const char* const DataType_Magic[] = {"8585", nullptr};
+constexpr const char* const DataType_Integer[] = {"%u", "#%u", nullptr};
+constexpr const char* const DataType_String[] = {"\"%s", nullptr};
+constexpr const char* const DataType_Instruction[] = {"RUN", "HALT", nullptr};
+constexpr const char* const* const DataType_List[] = {
+    DataType_Magic, DataType_Integer, DataType_String, DataType_Instruction, nullptr};
 
 namespace {
+
+constexpr KP_FirstIndex kDataTypeIndex = KP_IndexOf(DataType_List);
 
 // Sub-types within DataType_Integer.
 constexpr int32_t kIntegerPlain = 0; // "%u"
@@ -92,20 +95,6 @@ LineStatus readWholeLine(std::FILE* fp, LineBuf* lb)
     return std::ferror(fp) ? LINE_READERROR : LINE_OK;
 }
 
-// The text of a line read by readWholeLine, "" before any.
-const char* lineText(const LineBuf& lb)
-{
-    return lb.data ? lb.data : "";
-}
-
-// True when text holds a token: something other than white space that does
-// not begin a comment.
-bool holdsToken(const char* text)
-{
-    const char* s = text + std::strspn(text, " \t\n\v\f\r");
-    return *s != '\0' && !(s[0] == '/' && s[1] == '/');
-}
-
 // Reads the next line of fp and cuts it into *list (nullptr for a line without
 // tokens or the end of the file); buf, unless nullptr, receives as much of
 // the line as fits in len bytes.
@@ -120,30 +109,32 @@ LineStatus readLine(char* buf, int32_t len, std::FILE* fp, char*** list)
         std::memcpy(buf, line.data, keep);
         buf[keep] = '\0';
         *list = Explode(line.data);
-        if (!*list && holdsToken(line.data))
+        const char* tok = nullptr;
+        if (!*list && KP_NextToken(line.data, &tok) > 0)
             status = LINE_NOMEM;
     }
     std::free(line.data);
     return status;
 }
 
-// A token of a load-file line, copied out with its NUL for the matcher.
-struct TokenText {
-    char text[KP_TOKEN_MAX + 1];
+// A token of a load-file line where it stands, with its type in
+// DataType_List and the pattern it matched.
+struct Token {
+    const char* at;
+    int32_t len;
+    int32_t type;
+    int32_t sub;
 };
 
-// Copies the token at or after *cursor into tok and moves *cursor past it;
-// false when the line holds no more. Tokens are cut as Explode cuts them,
-// without a list on the heap.
-bool takeToken(const char** cursor, TokenText* tok)
+// Cuts and classifies the token at or after *cursor and moves *cursor past
+// it; false when the line holds no more.
+bool takeToken(const char** cursor, Token* tok)
 {
-    const char* start = nullptr;
-    const int32_t len = KP_NextToken(*cursor, &start);
-    if (len == 0)
+    tok->len = KP_NextToken(*cursor, &tok->at);
+    if (tok->len == 0)
         return false;
-    std::memcpy(tok->text, start, static_cast<size_t>(len));
-    tok->text[len] = '\0';
-    *cursor = start + len;
+    tok->type = KP_ClassifyIndexed(tok->at, tok->len, DataType_List, kDataTypeIndex, &tok->sub);
+    *cursor = tok->at + tok->len;
     return true;
 }
 
@@ -151,9 +142,10 @@ bool takeToken(const char** cursor, TokenText* tok)
 int32_t countTokens(const char* text)
 {
     int32_t n = 0;
-    TokenText tok;
-    while (takeToken(&text, &tok))
+    for (int32_t len = KP_NextToken(text, &text); len > 0; len = KP_NextToken(text, &text)) {
+        text += len;
         n++;
+    }
     return n;
 }
 
@@ -175,7 +167,7 @@ struct Load {
 ErrMessage_t nextLine(Load* ld)
 {
     LineStatus status = readWholeLine(ld->fileIn, &ld->line);
-    ld->n = status == LINE_OK ? countTokens(lineText(ld->line)) : 0;
+    ld->n = status == LINE_OK ? countTokens((ld->line.data ? ld->line.data : "")) : 0;
     switch (status) {
     case LINE_OK:
         return ERR_NONE;
@@ -190,9 +182,9 @@ ErrMessage_t nextLine(Load* ld)
 }
 
 // The first token of the line just read; false when it has none.
-bool firstToken(const Load* ld, TokenText* tok)
+bool firstToken(const Load* ld, Token* tok)
 {
-    const char* cursor = lineText(ld->line);
+    const char* cursor = (ld->line.data ? ld->line.data : "");
     return takeToken(&cursor, tok);
 }
 
@@ -202,8 +194,8 @@ ErrMessage_t readMagic(Load* ld)
     ErrMessage_t err = nextLine(ld);
     if (err != ERR_NONE)
         return err;
-    TokenText tok;
-    if (!firstToken(ld, &tok) || DetermineType(tok.text, DataType_List) != DATA_MAGIC)
+    Token tok;
+    if (!firstToken(ld, &tok) || tok.type != DATA_MAGIC)
         return ERR_INVALIDFILE;
     return ERR_NONE;
 }
@@ -214,12 +206,11 @@ ErrMessage_t readCount(Load* ld, int32_t* numSegments)
     ErrMessage_t err = nextLine(ld);
     if (err != ERR_NONE)
         return err;
-    TokenText tok;
-    if (ld->n != 1 || !firstToken(ld, &tok) ||
-        DetermineType(tok.text, DataType_List) != DATA_INTEGER)
+    Token tok;
+    if (ld->n != 1 || !firstToken(ld, &tok) || tok.type != DATA_INTEGER)
         return ERR_INVALIDFILE;
     uint32_t count = 0;
-    if (ReadDecimal(tok.text, KMM_MAX_SEGMENTS, &count) != 0 || count < 1)
+    if (KP_ReadDecimal(tok.at, tok.len, KMM_MAX_SEGMENTS, &count) != 0 || count < 1)
         return ERR_INVALIDFILE;
     *numSegments = static_cast<int32_t>(count);
     return ERR_NONE;
@@ -237,16 +228,14 @@ ErrMessage_t readSizes(Load* ld, int32_t numSegments, int32_t* segSizes)
     if (ld->n != numSegments)
         return ERR_INVALIDINSTRUCTION;
     bool tooLarge = false;
-    const char* cursor = lineText(ld->line);
-    TokenText text;
+    const char* cursor = (ld->line.data ? ld->line.data : "");
+    Token tok;
     for (int32_t i = 0; i < numSegments; i++) {
-        takeToken(&cursor, &text); // the line was counted: token i is there
-        const char* tok = text.text;
-        if (DetermineType(tok, DataType_List) != DATA_INTEGER ||
-            DetermineSubType(DATA_INTEGER, tok, DataType_List) != kIntegerPlain)
+        takeToken(&cursor, &tok); // the line was counted: token i is there
+        if (tok.type != DATA_INTEGER || tok.sub != kIntegerPlain)
             return ERR_INVALIDFILE;
         uint32_t size = 0;
-        if (ReadDecimal(tok, INT32_MAX, &size) == 0)
+        if (KP_ReadDecimal(tok.at, tok.len, INT32_MAX, &size) == 0)
             segSizes[i] = static_cast<int32_t>(size);
         else
             tooLarge = true;
@@ -280,39 +269,37 @@ ErrMessage_t advance(Load* ld)
 }
 
 // Writes an integer token ("123" or "#123") into cell.
-ErrMessage_t writeInteger(KelMem* cell, const char* tok)
+ErrMessage_t writeInteger(KelMem* cell, const Token& tok)
 {
-    int32_t form = DetermineSubType(DATA_INTEGER, tok, DataType_List);
+    const int32_t skip = tok.sub == kIntegerHash ? 1 : 0;
     uint32_t value = 0;
-    if (ReadDecimal(form == kIntegerHash ? tok + 1 : tok, UINT32_MAX, &value) != 0)
+    if (KP_ReadDecimal(tok.at + skip, tok.len - skip, UINT32_MAX, &value) != 0)
         return ERR_INVALIDDATA;
     kmm_SetInteger(cell, value);
     return ERR_NONE;
 }
 
 // Writes a string token (a quote and 1 to 19 characters) into cell.
-ErrMessage_t writeString(KelMem* cell, const char* tok)
+ErrMessage_t writeString(KelMem* cell, const Token& tok)
 {
-    size_t len = std::strlen(tok);
-    if (len > static_cast<size_t>(KMM_STRING_MAX))
+    if (tok.len > KMM_STRING_MAX)
         return ERR_INVALIDDATA;
-    kmm_SetString(cell, tok + 1, len - 1);
+    kmm_SetString(cell, tok.at + 1, static_cast<size_t>(tok.len - 1));
     return ERR_NONE;
 }
 
 // Places one value token into the next cell of the process.
-ErrMessage_t placeValue(Load* ld, const char* tok)
+ErrMessage_t placeValue(Load* ld, const Token& tok)
 {
     ErrMessage_t err = advance(ld);
     if (err != ERR_NONE)
         return err;
     KelMem* cell = &ld->kmm->mem[ld->seg->seg.pos + ld->segpos];
-    int32_t type = DetermineType(tok, DataType_List);
+    const int32_t type = tok.type;
     if (ld->segnum == 0) {
         if (type != DATA_INSTRUCTION)
             return ERR_INVALIDINSTRUCTION;
-        kmm_SetInstruction(
-            cell, static_cast<InstructionType_e>(DetermineSubType(type, tok, DataType_List)));
+        kmm_SetInstruction(cell, static_cast<InstructionType_e>(tok.sub));
     } else if (ld->segnum == 1) {
         if (type == DATA_INTEGER)
             err = writeInteger(cell, tok);
@@ -365,10 +352,10 @@ ErrMessage_t loadValues(Load* ld)
     // cut short without a word.
     ErrMessage_t err = ERR_NONE;
     for (err = nextLine(ld); err == ERR_NONE && ld->n > 0; err = nextLine(ld)) {
-        const char* cursor = lineText(ld->line);
-        TokenText tok;
+        const char* cursor = (ld->line.data ? ld->line.data : "");
+        Token tok;
         while (err == ERR_NONE && takeToken(&cursor, &tok))
-            err = placeValue(ld, tok.text);
+            err = placeValue(ld, tok);
         if (err != ERR_NONE)
             return err;
     }
@@ -416,10 +403,12 @@ ErrMessage_t kmm_LoadFile(KelMM* kmm, int32_t process, const char* filename, int
     char buffer[kLoadBuffer];
     std::setvbuf(ld.fileIn, buffer, _IOFBF, sizeof buffer);
     int32_t count = -1;
-    int32_t read[KMM_MAX_SEGMENTS] = {-1, -1, -1, -1};
+    // A size the header did not get to, or past INT32_MAX, stays kSizeUnread.
+    constexpr int32_t kSizeUnread = -1;
+    int32_t read[KMM_MAX_SEGMENTS];
+    std::fill(read, read + KMM_MAX_SEGMENTS, kSizeUnread);
     ErrMessage_t err = loadHeader(&ld, addr, &count, read);
-    // A size the header did not get to, or past INT32_MAX, stays -1.
-    if (count > 0 && std::all_of(read, read + count, [](int32_t v) { return v >= 0; })) {
+    if (count > 0 && std::all_of(read, read + count, [](int32_t v) { return v != kSizeUnread; })) {
         *nSegs = count;
         std::memcpy(sizes, read, sizeof(int32_t) * static_cast<size_t>(count));
     }

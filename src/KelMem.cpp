@@ -10,9 +10,7 @@
 
 #include "KelMem.h"
 
-#include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -74,64 +72,6 @@ const char* const kTableHead = "+-----------------------------------------------
                                "|  --- ---- ---- ---- ---- ---- ---- ---- ---- ----\n";
 const char* const kMemoryHead = "+--------------------------------------------------\n"
                                 "| Memory Contents:\n";
-
-// Writes a fixed text to the manager's output.
-void put(KelMM* kmm, const char* text)
-{
-    KO_Puts(kmm->out, text);
-}
-
-// One report line as it is made, written in one piece: a write per piece
-// cost more than the rest of a report. Made in place in the output where it
-// has room (KO_Room), else in own. Every line a report makes fits in 128
-// bytes; the rest leaves room for a number's whole KO_IntText block.
-constexpr size_t kReportLine = 128 + KO_INT_TEXT;
-
-struct ReportLine {
-    KelOut* out;
-    char* text; // kReportLine bytes: in the output, or own
-    size_t len;
-    char own[kReportLine];
-};
-
-void rlBegin(ReportLine* rl, KelOut* out)
-{
-    rl->out = out;
-    rl->text = KO_Begin(out, rl->own, kReportLine);
-    rl->len = 0;
-}
-
-// Writes the line out.
-void rlEnd(ReportLine* rl)
-{
-    KO_End(rl->out, rl->text, rl->own, rl->len);
-}
-
-void rlPut(ReportLine* rl, const char* s, size_t n)
-{
-    // The common case apart, so that a literal's copy has a constant size
-    // and compiles to a move or two instead of a call.
-    const size_t room = kReportLine - rl->len;
-    if (n <= room) {
-        std::memcpy(rl->text + rl->len, s, n);
-        rl->len += n;
-        return;
-    }
-    std::memcpy(rl->text + rl->len, s, room); // GCOVR_EXCL_LINE: every report line fits
-    rl->len += room;                          // GCOVR_EXCL_LINE
-}
-
-void rlText(ReportLine* rl, const char* s)
-{
-    rlPut(rl, s, std::strlen(s));
-}
-
-// value as KO_Int writes it.
-void rlInt(ReportLine* rl, int32_t value, int32_t width)
-{
-    if (kReportLine - rl->len >= KO_INT_TEXT) // GCOVR_EXCL_BR_LINE: every report line fits
-        rl->len += KO_IntText(rl->text + rl->len, value, width);
-}
 
 // True when {pos, len}, both not negative, ends inside memory.
 bool areaInMemory(const KelMM* kmm, int32_t pos, int32_t len)
@@ -242,21 +182,6 @@ void printListCells(KelMM* kmm, const SegList* list)
         for (int32_t i = 0; i < s->seg.len; i++)
             KMM_PrintMem(kmm, s->seg.pos + i);
     }
-}
-
-// The value of a cell that holds neither integer nor string: an instruction's
-// name, or a word about a tag that should not occur.
-void writeOther(ReportLine* rl, DataType_e tag, const KelMem& cell)
-{
-    const char* name =
-        tag == DATA_INSTRUCTION ? KMM_InstructionName(cell.instruction.value) : nullptr;
-    if (name) {
-        rlText(rl, name);
-        return;
-    }
-    rlText(rl, "Unknown mem type ");
-    rlInt(rl, static_cast<int32_t>(tag), 0);
-    rlText(rl, ", please tell the kelmem maintainers how this came about");
 }
 
 } // namespace
@@ -454,33 +379,39 @@ void KMM_PrintMem(KelMM* kmm, int32_t addr)
     const DataType_e tag = KMM_CellTag(&cell);
     if (tag == DATA_ERROR)
         return;
-    ReportLine rl;
-    rlBegin(&rl, kmm->out);
-    rlText(&rl, "|  ");
-    rlInt(&rl, addr, 3);
-    rlText(&rl, " ");
+    KelLine rl;
+    KO_LineBegin(&rl, kmm->out);
+    KO_LineLit(&rl, "|  ");
+    KO_LineInt(&rl, addr, 3);
+    KO_LineLit(&rl, " ");
     switch (tag) {
     case DATA_INTEGER:
         // Stored unsigned, printed signed.
-        rlInt(&rl, static_cast<int32_t>(cell.integer.value), 0);
+        KO_LineInt(&rl, static_cast<int32_t>(cell.integer.value), 0);
         break;
     case DATA_STRING: {
         const void* nul = std::memchr(cell.string.value, '\0', KMM_STRING_MAX);
         size_t len = nul ? static_cast<size_t>(static_cast<const char*>(nul) - cell.string.value)
                          : static_cast<size_t>(KMM_STRING_MAX);
-        // The whole field copied, a constant size; only len bytes count.
-        static_assert(kReportLine >= 4 + KO_INT_TEXT + sizeof cell.string.value,
-                      "room for the field after the address");
-        std::memcpy(rl.text + rl.len, cell.string.value, sizeof cell.string.value);
-        rl.len += len;
+        KO_LinePut(&rl, cell.string.value, len);
         break;
     }
-    default:
-        writeOther(&rl, tag, cell);
+    default: {
+        // An instruction's name, or a word about a tag that should not occur.
+        const char* name =
+            tag == DATA_INSTRUCTION ? KMM_InstructionName(cell.instruction.value) : nullptr;
+        if (name) {
+            KO_LinePut(&rl, name, std::strlen(name));
+            break;
+        }
+        KO_LineLit(&rl, "Unknown mem type ");
+        KO_LineInt(&rl, static_cast<int32_t>(tag), 0);
+        KO_LineLit(&rl, ", please tell the kelmem maintainers how this came about");
         break;
     }
-    rlText(&rl, "\n");
-    rlEnd(&rl);
+    }
+    KO_LineLit(&rl, "\n");
+    KO_LineEnd(&rl);
 }
 
 ErrMessage_t KMM_PrintProcessTable(KelMM* kmm, int32_t process)
@@ -490,7 +421,7 @@ ErrMessage_t KMM_PrintProcessTable(KelMM* kmm, int32_t process)
     // Process 0 may always look at the table; others only while they exist.
     if (process != 0 && !kmm->processList[process])
         return ERR_NOPROCESS;
-    put(kmm, kTableHead);
+    KO_Puts(kmm->out, kTableHead);
     for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
         const Process* p = kmm->processList[id];
         if (!p)
@@ -499,23 +430,23 @@ ErrMessage_t KMM_PrintProcessTable(KelMM* kmm, int32_t process)
         int32_t shown = 0;
         for (const SegList* s = head; s && shown < KMM_MAX_SEGMENTS; s = s->next)
             shown++;
-        ReportLine rl;
-        rlBegin(&rl, kmm->out);
-        rlText(&rl, "|   P");
-        rlInt(&rl, id, 1);
-        rlText(&rl, "    ");
-        rlInt(&rl, shown, 1);
+        KelLine rl;
+        KO_LineBegin(&rl, kmm->out);
+        KO_LineLit(&rl, "|   P");
+        KO_LineInt(&rl, id, 1);
+        KO_LineLit(&rl, "    ");
+        KO_LineInt(&rl, shown, 1);
         const SegList* s = head;
         for (int32_t i = 0; i < shown; i++, s = s->next) {
-            rlText(&rl, " ");
-            rlInt(&rl, s->seg.pos, 4);
-            rlText(&rl, " ");
-            rlInt(&rl, s->seg.len, 4);
+            KO_LineLit(&rl, " ");
+            KO_LineInt(&rl, s->seg.pos, 4);
+            KO_LineLit(&rl, " ");
+            KO_LineInt(&rl, s->seg.len, 4);
         }
-        rlText(&rl, "\n");
-        rlEnd(&rl);
+        KO_LineLit(&rl, "\n");
+        KO_LineEnd(&rl);
     }
-    put(kmm, kFrameLine);
+    KO_Puts(kmm->out, kFrameLine);
     return ERR_NONE;
 }
 
@@ -526,9 +457,9 @@ ErrMessage_t KMM_PrintProcessMemory(KelMM* kmm, int32_t process)
     const Process* p = kmm->processList[process];
     if (!p)
         return ERR_NOPROCESS;
-    put(kmm, kMemoryHead);
+    KO_Puts(kmm->out, kMemoryHead);
     printListCells(kmm, KMM_SeekSegListHead(p->segments));
-    put(kmm, kFrameLine);
+    KO_Puts(kmm->out, kFrameLine);
     return ERR_NONE;
 }
 
@@ -551,10 +482,10 @@ ErrMessage_t KMM_PrintAllMemory(KelMM* kmm)
         all = KMM_SeekSegListHead(KMM_AppendSegList(all, copy));
     }
     all = KMM_SortSegList(all);
-    put(kmm, kMemoryHead);
+    KO_Puts(kmm->out, kMemoryHead);
     printListCells(kmm, all);
     KMM_FreeSegList(all);
-    put(kmm, kFrameLine);
+    KO_Puts(kmm->out, kFrameLine);
     return ERR_NONE;
 }
 

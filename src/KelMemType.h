@@ -27,9 +27,12 @@ struct KelMem_Integer {
     uint32_t value;
 };
 
+// Characters a string cell holds, without its terminating NUL.
+constexpr int32_t KMM_STRING_MAX = 20;
+
 struct KelMem_String {
     DataType_e type;
-    char value[21]; // up to 20 characters and the terminating NUL
+    char value[KMM_STRING_MAX + 1]; // up to KMM_STRING_MAX characters and the terminating NUL
 };
 
 struct KelMem_Instruction {

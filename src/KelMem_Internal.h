@@ -7,11 +7,6 @@
 
 #include "KelMem.h"
 
-// Characters a string cell holds, without its terminating NUL.
-constexpr int32_t KMM_STRING_MAX = 20;
-
-static_assert(sizeof(KelMem_String::value) == KMM_STRING_MAX + 1,
-              "a string cell holds KMM_STRING_MAX characters and a NUL");
 static_assert(sizeof(KelMM::processList) / sizeof(KelMM::processList[0]) == KMM_PROCESS_SLOTS,
               "one slot per process number");
 

@@ -1,12 +1,8 @@
-// The core's text writer. Numbers are formatted by hand into a small buffer
-// rather than with printf, whose format parsing dominated the cost of a run;
-// a stream may gather its text in a block of its owner's and take it in
-// large writes, as one stdio call per piece cost more than the rest of a line.
+// The core's text writer: its three modes, and the slow paths of the inline
+// writers in KelOut.h (a full block, kept text that grows, a stream).
 
 #include "KelOut.h"
 
-#include <algorithm>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,19 +11,13 @@
 
 namespace {
 
-// "00" to "99", the two-digit numbers one after another.
-constexpr char kPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536"
-    "37383940414243444546474849505152535455565758596061626364656667686970717273"
-    "7475767778798081828384858687888990919293949596979899";
-static_assert(sizeof kPairs == 201, "a hundred pairs and the NUL");
+// Bytes kept text starts with.
+constexpr size_t kFirstKept = 4096;
 
-// Grows the kept text so that n more bytes fit, for the callers that found
-// they do not (KO_Write and KO_Room take the room there is inline); false
-// when memory ran out.
+// Grows the kept text so that n more bytes fit; false when memory ran out.
 bool reserve(KelOut* out, size_t n)
 {
-    size_t cap = out->cap ? out->cap : 4096;
+    size_t cap = out->cap ? out->cap : kFirstKept;
     while (cap - out->len < n)
         cap *= 2;
     auto* grown = static_cast<char*>(kel_Realloc(out->buf, cap));
@@ -38,40 +28,45 @@ bool reserve(KelOut* out, size_t n)
     return true;
 }
 
-// Number of decimal digits of v, 1 to 10.
-size_t decimalDigits(uint32_t v)
+void writeStream(KelOut* out, std::FILE* fp, const char* s, size_t n)
 {
-    // Compared from the small end: most numbers printed are addresses and
-    // line numbers of three to seven digits, and a loop multiplying a bound
-    // cost more than the rest of the formatting.
-    if (v < 10000)
-        return v < 10 ? 1 : v < 100 ? 2 : v < 1000 ? 3 : 4;
-    if (v < 10000000)
-        return v < 100000 ? 5 : v < 1000000 ? 6 : 7;
-    return v < 100000000 ? 8 : v < 1000000000 ? 9 : 10;
+    if (std::fwrite(s, 1, n, fp) != n && out)
+        out->failed = 1;
 }
 
 } // namespace
+
+void KO_InitStream(KelOut* out, std::FILE* fp)
+{
+    *out = KelOut{KO_MODE_STREAM, fp, nullptr, 0, 0, 0};
+}
+
+void KO_InitGather(KelOut* out, std::FILE* fp, char* block, size_t size)
+{
+    *out = KelOut{KO_MODE_GATHER, fp, block, 0, size, 0};
+}
+
+void KO_InitMemory(KelOut* out)
+{
+    *out = KelOut{KO_MODE_MEMORY, nullptr, nullptr, 0, 0, 0};
+}
 
 void ko_WriteOther(KelOut* out, const char* s, size_t n)
 {
     if (n == 0)
         return;
-    if (!out) {
-        std::fwrite(s, 1, n, stdout);
+    if (!out || out->mode == KO_MODE_STREAM) {
+        writeStream(out, out ? out->fp : stdout, s, n);
         return;
     }
-    if (out->fp) {
-        if (out->cap > 0) {
-            KO_Flush(out);
-            if (n < out->cap) {
-                std::memcpy(out->buf, s, n);
-                out->len = n;
-                return;
-            }
+    if (out->mode == KO_MODE_GATHER) {
+        KO_Flush(out);
+        if (n < out->cap) {
+            std::memcpy(out->buf, s, n);
+            out->len = n;
+        } else {
+            writeStream(out, out->fp, s, n);
         }
-        if (std::fwrite(s, 1, n, out->fp) != n)
-            out->failed = 1;
         return;
     }
     if (!reserve(out, n)) {
@@ -82,81 +77,55 @@ void ko_WriteOther(KelOut* out, const char* s, size_t n)
     out->len += n;
 }
 
-char* ko_RoomOther(KelOut* out, size_t n)
+void KO_Puts(KelOut* out, const char* s)
 {
-    if (!out || (out->fp && out->cap < n))
+    KO_Write(out, s, std::strlen(s));
+}
+
+void KO_Int(KelOut* out, int32_t value, int32_t width)
+{
+    char text[KO_INT_TEXT];
+    KO_Write(out, text, KO_IntText(text, value, width));
+}
+
+void KO_Flush(KelOut* out)
+{
+    if (!out || out->mode != KO_MODE_GATHER || out->len == 0)
+        return;
+    writeStream(out, out->fp, out->buf, out->len);
+    out->len = 0;
+}
+
+void KO_Free(KelOut* out)
+{
+    if (!out || out->mode != KO_MODE_MEMORY)
+        return;
+    std::free(out->buf);
+    out->buf = nullptr;
+    out->len = 0;
+    out->cap = 0;
+}
+
+char* ko_LineRoom(KelOut* out)
+{
+    if (!out || out->mode == KO_MODE_STREAM)
         return nullptr;
-    if (out->fp) {
-        if (out->cap - out->len < n)
-            KO_Flush(out);
+    if (out->cap - out->len >= KO_LINE)
         return out->buf + out->len;
+    if (out->mode == KO_MODE_GATHER) {
+        KO_Flush(out);
+        return out->cap >= KO_LINE ? out->buf : nullptr;
     }
-    if (!reserve(out, n)) {
+    if (!reserve(out, KO_LINE)) {
         out->failed = 1;
         return nullptr;
     }
     return out->buf + out->len;
 }
 
-void KO_Puts(KelOut* out, const char* s)
+void ko_LineSpill(KelLine* ln, const char* s, size_t n)
 {
-    KO_Write(out, s, std::strlen(s));
-}
-
-void KO_Flush(KelOut* out)
-{
-    if (!out || !out->fp || out->cap == 0 || out->len == 0)
-        return;
-    if (std::fwrite(out->buf, 1, out->len, out->fp) != out->len)
-        out->failed = 1;
-    out->len = 0;
-}
-
-size_t ko_IntTextWide(char* text, int32_t value, int32_t width)
-{
-    // Unsigned, so that the magnitude of INT32_MIN fits.
-    uint32_t mag = value < 0 ? 0U - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
-    const size_t digits = decimalDigits(mag);
-    const size_t len = digits + (value < 0 ? 1 : 0);
-    size_t n = len;
-    if (width > 0 && static_cast<size_t>(width) > len) {
-        n = std::min(static_cast<size_t>(width), KO_INT_TEXT);
-        // The whole block blank at once: a fixed size compiles to a wide
-        // store or two, where the exact padding would cost a library call.
-        std::memset(text, ' ', KO_INT_TEXT);
-    }
-    // Digits from the right, two per division, taken from "00" to "99".
-    char* p = text + n;
-    while (mag >= 100) {
-        const size_t pair = 2 * static_cast<size_t>(mag % 100);
-        mag /= 100;
-        *--p = kPairs[pair + 1];
-        *--p = kPairs[pair];
-    }
-    if (mag >= 10) {
-        const size_t pair = 2 * static_cast<size_t>(mag);
-        *--p = kPairs[pair + 1];
-        *--p = kPairs[pair];
-    } else {
-        *--p = static_cast<char>('0' + mag);
-    }
-    if (value < 0)
-        *--p = '-';
-    return n;
-}
-
-void KO_Int(KelOut* out, int32_t value, int32_t width)
-{
-    char text[KO_INT_TEXT];
-    KO_Write(out, text, KO_IntText(text, value, width)); // GCOVR_EXCL_BR_LINE: edges for exceptions
-}
-
-void KO_Free(KelOut* out)
-{
-    if (!out)
-        return;
-    std::free(out->buf);
-    out->buf = nullptr;
-    out->len = 0;
-    out->cap = 0;
+    KO_LineEnd(ln);
+    KO_Write(ln->out, s, n);
+    KO_LineBegin(ln, ln->out);
 }

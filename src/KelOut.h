@@ -1,44 +1,51 @@
-// Where the core's text goes. Every echo, report, error line and banner is
-// written through a KelOut, so that a caller chooses the destination: a
-// stream (standard output for kelmem) or memory, from which a companion
-// program takes the text of each line as it is made.
+// Where the core's text goes, and how a line of it is made. Every echo,
+// report, error line and banner is written through a KelOut, so that the
+// owner of the output chooses the destination: a stream (standard output for
+// kelmem) or memory, from which a companion program takes the text of each
+// line as it is made. Numbers are written here too, in decimal, for the core
+// and its companions alike.
 #pragma once
 
-#include <algorithm>
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
-// A KelOut is used in one of three ways, fixed when its owner sets it up:
-// - stream: fp set, cap 0: every write goes straight to fp;
-// - gathering stream: fp set, buf the owner's own block of cap bytes: text
-//   gathers there and goes to fp a block at a time (KO_Flush writes the
-//   rest); buf is never grown or freed here, so such a KelOut is not for
-//   KO_Free;
-// - memory: fp nullptr: text is kept in buf, a heap block grown as needed
-//   and owned by the KelOut (KO_Free releases it).
-// A null KelOut* stands for standard output, written straight.
+// How a KelOut writes; each mode is set up by its own function below, and
+// fixed from then on.
+enum KelOutMode_e : int32_t {
+    KO_MODE_MEMORY, // text is kept in a heap block of the KelOut's own
+    KO_MODE_STREAM, // every write goes straight to fp
+    KO_MODE_GATHER  // text gathers in the owner's block, written to fp a block at a time
+};
+
 struct KelOut {
-    std::FILE* fp;  // text is written here; nullptr keeps it in buf instead
-    char* buf;      // kept text, len bytes, not NUL-terminated; heap, grows as needed
-    size_t len;     // bytes kept; the owner may reset it to 0 once it has taken them
+    KelOutMode_e mode;
+    std::FILE* fp;  // STREAM, GATHER: where text is written
+    char* buf;      // GATHER: the owner's block; MEMORY: the kept text, grown as needed
+    size_t len;     // bytes in buf; MEMORY: the owner may reset it to 0 once it took them
     size_t cap;     // bytes buf can hold
     int32_t failed; // nonzero once a write failed or memory ran out; text is lost from then
 };
 
-// KO_Write for what does not fit in the room a block or kept text has left,
-// and for a plain stream.
+// Writes straight to fp. A null KelOut* is standard output in this mode.
+void KO_InitStream(KelOut* out, std::FILE* fp);
+
+// Gathers text in block (size bytes, the caller's, never grown or freed
+// here) and writes it to fp when full; KO_Flush writes the rest.
+void KO_InitGather(KelOut* out, std::FILE* fp, char* block, size_t size);
+
+// Keeps the text in memory: buf[0, len) was written since the owner last
+// reset len; KO_Free releases it. A KelOut of all zeros is in this mode too.
+void KO_InitMemory(KelOut* out);
+
+// KO_Write for what does not fit in the room buf has left, and for a stream.
 void ko_WriteOther(KelOut* out, const char* s, size_t n);
 
-// Writes n bytes of s to out; out nullptr stands for standard output.
-// Inline for the common case, text that fits in the room left in a
-// gathering stream's block or in kept text (a plain stream has cap 0): a
-// call per piece cost more than the copy.
+// Writes n bytes of s; inline where a block or kept text has room for them.
 inline void KO_Write(KelOut* out, const char* s, size_t n)
 {
-    if (out && out->cap - out->len >= n && n > 0) {
+    if (out && out->mode != KO_MODE_STREAM && out->cap - out->len >= n) {
         std::memcpy(out->buf + out->len, s, n);
         out->len += n;
         return;
@@ -49,93 +56,149 @@ inline void KO_Write(KelOut* out, const char* s, size_t n)
 // Writes the NUL-terminated text s.
 void KO_Puts(KelOut* out, const char* s);
 
-// KO_Room for what the inline case does not handle.
-char* ko_RoomOther(KelOut* out, size_t n);
-
-// Where up to n bytes may be written in place, saving a copy: the free end
-// of a gathering stream's block (written out first if too full) or of a
-// memory KelOut (grown), or nullptr when out writes straight to a stream,
-// n does not fit, or memory ran out; the caller then writes with KO_Write.
-// KO_Commit keeps what was written there. Inline for the common case, room
-// left in a gathering stream's block or in kept text.
-inline char* KO_Room(KelOut* out, size_t n)
-{
-    if (out && out->cap > 0 && out->cap - out->len >= n)
-        return out->buf + out->len;
-    return ko_RoomOther(out, n);
-}
-
-// Keeps the first k bytes written at KO_Room(out, n), k <= n, with no other
-// write in between.
-inline void KO_Commit(KelOut* out, size_t k)
-{
-    out->len += k;
-}
-
-// Where a piece of text of up to n bytes is made: in place in out when it
-// has room (KO_Room), else in own, the caller's n bytes.
-inline char* KO_Begin(KelOut* out, char* own, size_t n)
-{
-    char* room = KO_Room(out, n);
-    return room ? room : own;
-}
-
-// Keeps the len bytes made at text, as KO_Begin(out, own, n) gave it.
-inline void KO_End(KelOut* out, const char* text, const char* own, size_t len)
-{
-    if (text == own)
-        KO_Write(out, own, len);
-    else
-        KO_Commit(out, len);
-}
-
 // Writes value in decimal, right-aligned in at least width columns ("%*d").
 void KO_Int(KelOut* out, int32_t value, int32_t width);
 
-// Writes the text gathered for fp to it; nothing to do for other outputs.
+// GATHER: writes the gathered text to fp; nothing in the other modes.
 void KO_Flush(KelOut* out);
 
-// Room for what KO_IntText writes: padding stops at this many columns.
+// MEMORY: releases the kept text; out stays usable, empty.
+void KO_Free(KelOut* out);
+
+// Bytes any int64_t takes in decimal: 19 digits and a sign.
+constexpr size_t KO_DECIMAL_ROOM = 20;
+
+// Columns a padded number (KO_IntText) is padded to at most.
 constexpr size_t KO_INT_TEXT = 32;
 
-// KO_IntText for the numbers not below: the general case.
-size_t ko_IntTextWide(char* text, int32_t value, int32_t width);
+// "00" to "99", the two-digit numbers one after another: the one digit
+// table of the program and its companions.
+inline constexpr char KO_PAIRS[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536"
+    "37383940414243444546474849505152535455565758596061626364656667686970717273"
+    "7475767778798081828384858687888990919293949596979899";
 
-// Every number below 1000 right-aligned in four columns, " htu", and four
-// blanks that a shorter text reads past its end.
-inline constexpr std::array<std::array<char, 8>, 1000> ko_Small = [] {
-    std::array<std::array<char, 8>, 1000> table{};
-    for (uint32_t v = 0; v < 1000; v++) {
-        table[v] = {' ',
-                    v >= 100 ? static_cast<char>('0' + v / 100) : ' ',
-                    v >= 10 ? static_cast<char>('0' + v / 10 % 10) : ' ',
-                    static_cast<char>('0' + v % 10),
-                    ' ',
-                    ' ',
-                    ' ',
-                    ' '};
+// Number of decimal digits of v, 1 to 20.
+inline size_t ko_DecimalDigits(uint64_t v)
+{
+    // Four digits a step: most numbers written have one to seven.
+    size_t n = 1;
+    for (; v >= 10000; v /= 10000)
+        n += 4;
+    return n + (v >= 10) + (v >= 100) + (v >= 1000);
+}
+
+// Writes the digits of v so that they end just before end; the first digit.
+inline char* ko_DigitsBefore(char* end, uint64_t v)
+{
+    for (; v >= 100; v /= 100) {
+        end -= 2;
+        std::memcpy(end, KO_PAIRS + 2 * (v % 100), 2);
     }
-    return table;
-}();
+    if (v < 10) {
+        *--end = static_cast<char>('0' + v);
+        return end;
+    }
+    end -= 2;
+    std::memcpy(end, KO_PAIRS + 2 * v, 2);
+    return end;
+}
 
-// Writes into text (KO_INT_TEXT bytes, no NUL) exactly what KO_Int would
-// write, and returns its length; the rest of the KO_INT_TEXT bytes are
-// overwritten with no meaning. Inline for the numbers below 1000 with a
-// width of at most 4, the addresses, sizes and ids of the reports and most
-// numbers printed: taken from a table, without a division or a branch.
+// Writes v in decimal at w, into KO_DECIMAL_ROOM bytes; the end of what it
+// wrote.
+inline char* KO_Decimal(char* w, int64_t v)
+{
+    // Unsigned, so that the magnitude of INT64_MIN fits.
+    const uint64_t mag = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+    if (v < 0)
+        *w++ = '-';
+    char* end = w + ko_DecimalDigits(mag);
+    ko_DigitsBefore(end, mag);
+    return end;
+}
+
+// Writes into text (KO_INT_TEXT bytes, no NUL) what KO_Int writes, and
+// returns its length; the bytes after it are overwritten with no meaning.
 inline size_t KO_IntText(char* text, int32_t value, int32_t width)
 {
-    if (value < 0 || value >= 1000 || width < 0 || width > 4)
-        return ko_IntTextWide(text, value, width);
-    const auto v = static_cast<size_t>(value);
-    const size_t digits = 1 + static_cast<size_t>(v >= 10) + static_cast<size_t>(v >= 100);
-    const size_t n = std::max(digits, static_cast<size_t>(width));
-    // Always four bytes, from where the last n of the four columns start;
-    // straight from the table, as a copy assembled on the stack and read
-    // back at another offset stalled the load.
-    std::memcpy(text, ko_Small[v].data() + 4 - n, 4);
+    const uint32_t mag =
+        value < 0 ? 0U - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    const size_t len = ko_DecimalDigits(mag) + (value < 0 ? 1 : 0);
+    size_t n = len;
+    if (width > 0 && static_cast<size_t>(width) > len)
+        n = static_cast<size_t>(width) < KO_INT_TEXT ? static_cast<size_t>(width) : KO_INT_TEXT;
+    // Four blanks at once, a constant size: most padding is shorter.
+    std::memset(text, ' ', 4);
+    if (n - len > 4)
+        std::memset(text, ' ', n - len);
+    char* first = ko_DigitsBefore(text + n, mag);
+    if (value < 0)
+        first[-1] = '-';
     return n;
 }
 
-// Releases the kept text; out stays usable, empty.
-void KO_Free(KelOut* out);
+// A line of text as it is made, written out in one piece: a write per piece
+// cost more than the rest of a report line. It is made in place where the
+// output has room, else in own. A line longer than KO_LINE bytes is written
+// in several pieces, with the same bytes.
+constexpr size_t KO_LINE = 256;
+
+struct KelLine {
+    KelOut* out;
+    char* text; // KO_LINE bytes: in the output, or own
+    size_t len;
+    char own[KO_LINE];
+};
+
+// KO_LineBegin where the output has too little room left.
+char* ko_LineRoom(KelOut* out);
+
+inline void KO_LineBegin(KelLine* ln, KelOut* out)
+{
+    ln->out = out;
+    char* room = out && out->mode != KO_MODE_STREAM && out->cap - out->len >= KO_LINE
+                     ? out->buf + out->len
+                     : ko_LineRoom(out);
+    ln->text = room ? room : ln->own;
+    ln->len = 0;
+}
+
+// Writes out what the line holds.
+inline void KO_LineEnd(KelLine* ln)
+{
+    if (ln->text == ln->own)
+        KO_Write(ln->out, ln->own, ln->len);
+    else
+        ln->out->len += ln->len;
+}
+
+// KO_LinePut for a piece that does not fit.
+void ko_LineSpill(KelLine* ln, const char* s, size_t n);
+
+// Adds the n bytes of s.
+inline void KO_LinePut(KelLine* ln, const char* s, size_t n)
+{
+    if (KO_LINE - ln->len < n) {
+        ko_LineSpill(ln, s, n);
+        return;
+    }
+    std::memcpy(ln->text + ln->len, s, n);
+    ln->len += n;
+}
+
+// Adds a string literal, of a size known when compiling.
+template <size_t N> void KO_LineLit(KelLine* ln, const char (&text)[N])
+{
+    KO_LinePut(ln, text, N - 1);
+}
+
+// Adds value as KO_Int writes it.
+inline void KO_LineInt(KelLine* ln, int32_t value, int32_t width)
+{
+    if (KO_LINE - ln->len < KO_INT_TEXT) {
+        char text[KO_INT_TEXT];
+        ko_LineSpill(ln, text, KO_IntText(text, value, width));
+        return;
+    }
+    ln->len += KO_IntText(ln->text + ln->len, value, width);
+}

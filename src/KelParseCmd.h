@@ -49,6 +49,11 @@ int32_t ReadFromType(ArgType_e type, const char* str, void* buffer);
 // without tokens or one that memory could not be had to cut (not echoed).
 ErrMessage_t KMM_ParseLine(const char* strIn, KelMM* kmm, int32_t line);
 
+// KMM_ParseLine against `table`, a pattern table of Arguments' shape (lists
+// in ArgType_e order, keywords in CommandType_e order), for tests.
+ErrMessage_t kmm_ParseLineWith(const char* strIn, KelMM* kmm, int32_t line,
+                               const char* const* const* table);
+
 // Runs every line of the script file against kmm, printing an error line for
 // each failed command. Returns 0 when the file was read to its end, -1 when
 // it cannot be opened or read or when END stopped it.
@@ -65,11 +70,11 @@ constexpr int32_t KMM_LINE_BUFFER = 160;
 // A line's command and its arguments, as read by the grammar.
 struct KelCommand {
     CommandType_e command;
-    int32_t process;     // 0 to 9
-    int32_t addr;        // LoadFile, STORE: below the manager's memSize
-    ArgType_e valueType; // STORE: TYPE_INTEGER or TYPE_STRING; else TYPE_ERROR
-    uint32_t value;      // STORE of an integer
-    char text[21];       // STORE of a string, or LoadFile's file name: up to 20 characters
+    int32_t process;               // 0 to 9
+    int32_t addr;                  // LoadFile, STORE: below the manager's memSize
+    ArgType_e valueType;           // STORE: TYPE_INTEGER or TYPE_STRING; else TYPE_ERROR
+    uint32_t value;                // STORE of an integer
+    char text[KMM_STRING_MAX + 1]; // STORE of a string, or LoadFile's file name
     // LoadFile: the segment count the loader read and sizes[0..nSegs) the
     // sizes; 0 when it did not read the sizes line whole.
     int32_t nSegs;
@@ -79,6 +84,14 @@ struct KelCommand {
 enum KelEventKind_e : int32_t {
     EVENT_BANNER, // a banner line around a script
     EVENT_LINE    // a line that reached the interpreter
+};
+
+// What a line may have changed, as the runner knows from the command it
+// carried out: an observer reads only that much of the manager again.
+struct KelEffect {
+    bool layout; // a load or a termination ran: processes and free list may differ
+    int32_t pos; // the cells [pos, pos + len) may hold new values
+    int64_t len;
 };
 
 // What a run tells its observer, once the text of the event has been
@@ -92,6 +105,7 @@ struct KelEvent {
     // EVENT_LINE: the command carried out, or nullptr when the line broke the
     // grammar; valid during the call only.
     const KelCommand* command;
+    KelEffect effect; // EVENT_LINE: what the line may have changed; else nothing
 };
 
 // An observer of a run: seen(ctx, event) is called for each event, in order.

@@ -8,7 +8,6 @@
 #include "kelparse.h"
 
 #include <array>
-#include <charconv>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -45,26 +44,6 @@ char* copyToken(const char* s, int32_t len)
         str[len] = '\0';
     }
     return str;
-}
-
-// One step of CompareType on a directive at pat[0] == '%': advances *s over
-// what it takes. Returns 1 when the whole rest matches at once ("%s"), 0 to
-// go on matching, -1 when the match fails.
-int32_t matchDirective(const char** s, const char** pat)
-{
-    switch ((*pat)[1]) {
-    case 'S':
-    case 's':
-        return 1;
-    case 'U':
-    case 'u':
-        while (kp_IsDigit(static_cast<unsigned char>(**s)))
-            (*s)++;
-        *pat += 2;
-        return 0;
-    default:
-        return -1;
-    }
 }
 
 } // namespace
@@ -142,59 +121,143 @@ int32_t CountStrList(char* const* strList)
     return n;
 }
 
+int32_t KP_ReadDecimal(const char* digits, int32_t n, uint32_t max, uint32_t* out)
+{
+    if (n < 1)
+        return -1;
+    // The sum is checked at each digit, so it never passes 2^36.
+    uint64_t value = 0;
+    for (int32_t i = 0; i < n; i++) {
+        const auto digit = static_cast<uint32_t>(static_cast<unsigned char>(digits[i]) - '0');
+        if (digit > 9)
+            return -1;
+        value = value * 10 + digit;
+        if (value > max)
+            return -1;
+    }
+    *out = static_cast<uint32_t>(value);
+    return 0;
+}
+
 int32_t ReadDecimal(const char* digits, uint32_t max, uint32_t* out)
 {
-    const char* end = digits + std::strlen(digits);
-    uint32_t value = 0;
-    auto res = std::from_chars(digits, end, value);
-    if (res.ec != std::errc() || res.ptr != end || value > max)
+    return digits ? KP_ReadDecimal(digits, static_cast<int32_t>(std::strlen(digits)), max, out)
+                  : -1;
+}
+
+int32_t KP_Match(const char* str, int32_t len, const char* typestr)
+{
+    if (!str || !typestr)
         return -1;
-    *out = value;
-    return 0;
+    int32_t i = 0;
+    for (const char* p = typestr;; p++) {
+        const char c = *p;
+        if (c == '\0')
+            return i == len ? 0 : -1;
+        if (c != '%') {
+            if (i == len || str[i] != c)
+                return -1;
+            i++;
+            continue;
+        }
+        // A directive needs at least one token character where it stands.
+        if (i == len)
+            return -1;
+        if (p[1] == 's' || p[1] == 'S')
+            return 0; // the rest of the token
+        if (p[1] != 'u' && p[1] != 'U')
+            return -1;
+        while (i < len && kp_IsDigit(static_cast<unsigned char>(str[i])))
+            i++;
+        p++;
+    }
 }
 
 int32_t CompareType(const char* str, const char* typestr)
 {
-    if (!str || !typestr)
-        return -1;
-    while (*str != '\0' && *typestr != '\0') {
-        while (*str != '\0' && *str == *typestr && *typestr != '%') {
-            str++;
-            typestr++;
-        }
-        if (*str == '\0' && *typestr == '\0')
-            return 0;
-        if (*str == '\0' || *typestr == '\0')
-            return -1;
-        if (*typestr != '%')
-            return -1;
-        int32_t step = matchDirective(&str, &typestr);
-        if (step != 0)
-            return step > 0 ? 0 : -1;
-    }
-    return *str == '\0' && *typestr == '\0' ? 0 : -1;
+    return str ? KP_Match(str, static_cast<int32_t>(std::strlen(str)), typestr) : -1;
 }
 
-int32_t FindInList(const char* str, const char* const* list)
+namespace {
+
+// KP_Match of a pattern of a known shape, `literal` characters before any directive.
+bool matchShaped(const char* str, int32_t len, const char* pat, KP_FirstIndex::Shape shape,
+                 int32_t literal)
+{
+    if (shape == KP_FirstIndex::SHAPE_OTHER)
+        return KP_Match(str, len, pat) == 0;
+    // A directive needs at least one token character where it stands.
+    if (shape == KP_FirstIndex::SHAPE_LITERAL ? len != literal : len <= literal)
+        return false;
+    for (int32_t i = 0; i < literal; i++) {
+        if (str[i] != pat[i])
+            return false;
+    }
+    if (shape != KP_FirstIndex::SHAPE_DIGITS)
+        return true;
+    for (int32_t i = literal; i < len; i++) {
+        if (!kp_IsDigit(static_cast<unsigned char>(str[i])))
+            return false;
+    }
+    return true;
+}
+
+int32_t findInList(const char* str, int32_t len, const char* const* list)
 {
     if (!list)
         return -1;
     for (int32_t i = 0; list[i]; i++) {
-        if (CompareType(str, list[i]) == 0)
+        // Decided on a literal first character: most patterns fail there.
+        const char first = list[i][0];
+        if (first != '%' && first != '\0' && (len == 0 || str[0] != first))
+            continue;
+        if (KP_Match(str, len, list[i]) == 0)
             return i;
     }
+    return -1;
+}
+
+int32_t classify(const char* str, int32_t len, const char* const* const* table, int32_t* sub)
+{
+    *sub = -1;
+    if (!table)
+        return -1;
+    for (int32_t i = 0; table[i]; i++) {
+        *sub = findInList(str, len, table[i]);
+        if (*sub >= 0)
+            return i;
+    }
+    return -1;
+}
+
+} // namespace
+
+int32_t FindInList(const char* str, const char* const* list)
+{
+    return str ? findInList(str, static_cast<int32_t>(std::strlen(str)), list) : -1;
+}
+
+int32_t KP_ClassifyIndexed(const char* str, int32_t len, const char* const* const* table,
+                           const KP_FirstIndex& index, int32_t* sub)
+{
+    const KP_FirstIndex::Entry& e = index.at[len > 0 ? static_cast<unsigned char>(str[0]) : 0];
+    if (e.whole)
+        return classify(str, len, table, sub);
+    for (int32_t j = 0; j < e.n; j++) {
+        const KP_FirstIndex::Candidate& c = e.c[j];
+        if (matchShaped(str, len, table[c.list][c.pattern], c.shape, c.literal)) {
+            *sub = c.pattern;
+            return c.list;
+        }
+    }
+    *sub = -1;
     return -1;
 }
 
 int32_t DetermineType(const char* str, const char* const* const* table)
 {
-    if (!table)
-        return -1;
-    for (int32_t i = 0; table[i]; i++) {
-        if (FindInList(str, table[i]) >= 0)
-            return i;
-    }
-    return -1;
+    int32_t sub = -1;
+    return str ? classify(str, static_cast<int32_t>(std::strlen(str)), table, &sub) : -1;
 }
 
 int32_t DetermineSubType(int32_t type, const char* str, const char* const* const* args)

@@ -9,6 +9,7 @@
 // array of lists; indices are sub-types and types.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Longest token; a longer run of token characters is cut into several tokens.
@@ -44,6 +45,9 @@ int32_t CountStrList(char* const* strList);
 // *out is then untouched.
 int32_t ReadDecimal(const char* digits, uint32_t max, uint32_t* out);
 
+// ReadDecimal over the n characters at digits, which need no NUL.
+int32_t KP_ReadDecimal(const char* digits, int32_t n, uint32_t max, uint32_t* out);
+
 // 0 when the whole token str matches the pattern typestr, else -1.
 int32_t CompareType(const char* str, const char* typestr);
 
@@ -52,6 +56,78 @@ int32_t FindInList(const char* str, const char* const* list);
 
 // Index of the first list in table holding a pattern that str matches, or -1.
 int32_t DetermineType(const char* str, const char* const* const* table);
+
+// CompareType on the len characters at str, a token where it stands in its
+// line (no NUL needed).
+int32_t KP_Match(const char* str, int32_t len, const char* typestr);
+
+// The patterns of a table that a token may match, by its first byte: those
+// that begin with it or with a directive (the empty pattern under byte 0), in
+// table order. Made once (when compiling, for a constant table); a byte with
+// more than kMax of them, or a table too large, is searched in full.
+struct KP_FirstIndex {
+    static constexpr int32_t kMax = 6;
+    // The common shapes of a pattern, matched without walking it: literal
+    // characters alone, or followed by "%u" at its end, or by "%s".
+    enum Shape : uint8_t { SHAPE_OTHER, SHAPE_LITERAL, SHAPE_DIGITS, SHAPE_REST };
+    struct Candidate {                  // small: the index of a table takes a few pages
+        int16_t list, pattern, literal; // literal: characters before a directive
+        Shape shape;
+    };
+    struct Entry {
+        bool whole; // search the whole table
+        uint8_t n;
+        Candidate c[kMax];
+    };
+    Entry at[256];
+};
+
+constexpr KP_FirstIndex::Shape kp_ShapeOf(const char* pat, int32_t* literal)
+{
+    int32_t n = 0;
+    while (pat[n] != '\0' && pat[n] != '%')
+        n++;
+    *literal = n;
+    if (pat[n] == '\0')
+        return KP_FirstIndex::SHAPE_LITERAL;
+    const char d = pat[n + 1];
+    if ((d == 'u' || d == 'U') && pat[n + 2] == '\0')
+        return KP_FirstIndex::SHAPE_DIGITS;
+    return d == 's' || d == 'S' ? KP_FirstIndex::SHAPE_REST : KP_FirstIndex::SHAPE_OTHER;
+}
+
+// Enters pat, pattern `pattern` of list `list`, under each first byte it may match.
+constexpr void kp_Enter(KP_FirstIndex* index, const char* pat, int32_t list, int32_t pattern)
+{
+    int32_t literal = 0;
+    const KP_FirstIndex::Shape shape = kp_ShapeOf(pat, &literal);
+    const bool fits = list <= INT16_MAX && pattern <= INT16_MAX && literal <= INT16_MAX;
+    const auto first = static_cast<unsigned char>(pat[0]);
+    for (int32_t c = 0; c < 256; c++) {
+        KP_FirstIndex::Entry& e = index->at[c];
+        if (c != first && first != '%')
+            continue;
+        e.whole = e.whole || !fits || e.n == KP_FirstIndex::kMax;
+        if (!e.whole)
+            e.c[e.n++] = {static_cast<int16_t>(list), static_cast<int16_t>(pattern),
+                          static_cast<int16_t>(literal), shape};
+    }
+}
+
+constexpr KP_FirstIndex KP_IndexOf(const char* const* const* table)
+{
+    KP_FirstIndex index{};
+    for (int32_t i = 0; table && table[i]; i++) {
+        for (int32_t k = 0; table[i][k]; k++)
+            kp_Enter(&index, table[i][k], i, k);
+    }
+    return index;
+}
+
+// DetermineType of the len characters at str and, in *sub, the pattern
+// matched in its list (-1 when none), trying only the patterns index names.
+int32_t KP_ClassifyIndexed(const char* str, int32_t len, const char* const* const* table,
+                           const KP_FirstIndex& index, int32_t* sub);
 
 // FindInList(str, args[type]), or -1 when type is negative or past the table.
 int32_t DetermineSubType(int32_t type, const char* str, const char* const* const* args);

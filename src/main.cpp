@@ -1,10 +1,14 @@
 // kelmem: runs script files against one simulated memory manager of 1000
 // cells, shared by all the files in command-line order.
 
+#include <cstddef>
 #include <cstdio>
 
 #include "KelMem.h"
 #include "KelParseCmd.h"
+
+// Bytes of text gathered before a write.
+constexpr size_t kGatherBlock = size_t{64} * 1024;
 
 int main(int argc, char** argv)
 {
@@ -21,6 +25,13 @@ int main(int argc, char** argv)
         std::printf("Couldn't create KelMM\n");
         return -1;
     }
+    // The run's text gathers in a block and goes to standard output a block
+    // at a time: one stdio call per piece cost more than the rest of a line.
+    static char block[kGatherBlock];
+    KelOut out;
+    KO_InitGather(&out, stdout, block, sizeof block);
+    kmm->out = &out;
     KMM_RunFiles(kmm, argc - 1, argv + 1, nullptr);
+    KO_Flush(&out);
     return 0;
 }

@@ -6,11 +6,10 @@
 #include "explain.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cstring>
 #include <string_view>
 
-#include "decimal.h"
+#include "KelOut.h"
 #include "kelparse.h"
 #include "placement.h"
 
@@ -21,8 +20,7 @@ namespace {
 // Appends v in decimal.
 void num(std::string* out, int64_t v)
 {
-    char text[kDecimalRoom];
-    out->append(text, static_cast<size_t>(kv_WriteDecimal(text, v) - text));
+    kv_AppendDecimal(out, v);
 }
 
 void proc(std::string* out, int32_t id)
@@ -31,19 +29,14 @@ void proc(std::string* out, int32_t id)
     num(out, id);
 }
 
-// Appends the inclusive range of the cells pos .. pos + len - 1.
 void range(std::string* out, int64_t pos, int64_t len)
 {
-    num(out, pos);
-    if (len == 1)
-        return;
-    out->push_back('-');
-    num(out, pos + len - 1);
+    kv_AppendRange(out, pos, len);
 }
 
 void range(std::string* out, const Area& a)
 {
-    range(out, a.pos, a.len);
+    kv_AppendRange(out, a.pos, a.len);
 }
 
 // " cell" or " cells" after n.
@@ -134,7 +127,7 @@ void loaded(const ExplainInput& in, std::string* out)
         out->append(" and ");
     if (after)
         range(out, end, hole->end() - end);
-    out->append(before && after    ? " remain free."
+    out->append(before && after   ? " remain free."
                 : before || after ? " remains free."
                                   : "nothing of it remains.");
 }
@@ -328,97 +321,62 @@ void terminated(const ExplainInput& in, std::string* out)
     out->push_back('.');
 }
 
-// A failed store is the commonest line explained: its sentence is written
-// through a pointer into room made once, rather than appended piece by
-// piece.
-
-// Writes a string literal at w.
-template <size_t N> char* put(char* w, const char (&text)[N])
-{
-    std::memcpy(w, text, N - 1);
-    return w + N - 1;
-}
-
-// Room for a range: two numbers and the dash.
-constexpr size_t kRangeRoom = 2 * kDecimalRoom + 1;
-
-char* putRange(char* w, const Area& a)
-{
-    w = kv_WriteDecimal(w, a.pos);
-    if (a.len == 1)
-        return w;
-    *w++ = '-';
-    return kv_WriteDecimal(w, a.end() - 1);
-}
-
-// Writes the data segments of segs, those after the first with cells, as
+// Appends the data segments of segs, those after the first with cells, as
 // "a", "a and b", "a, b and c"; data is how many there are.
-char* dataSegments(char* w, const std::vector<Area>& segs, size_t data)
+void dataSegments(std::string* out, const std::vector<Area>& segs, size_t data)
 {
     size_t listed = 0;
     for (size_t k = 1; k < segs.size(); k++) {
         if (segs[k].len <= 0)
             continue;
         if (listed > 0)
-            w = listed + 1 == data ? put(w, " and ") : put(w, ", ");
-        w = putRange(w, segs[k]);
+            out->append(listed + 1 == data ? " and " : ", ");
+        range(out, segs[k]);
         listed++;
     }
-    return w;
 }
 
 // Why a store to an address outside the process's data segments failed.
-char* badAddress(char* w, const KelCommand& c, const std::vector<Area>& segs)
+void badAddress(std::string* out, const KelCommand& c, const std::vector<Area>& segs)
 {
-    w = put(w, "Cell ");
-    w = kv_WriteDecimal(w, c.addr);
+    out->append("Cell ");
+    num(out, c.addr);
     if (!segs.empty() && segs[0].len > 0 && c.addr >= segs[0].pos && c.addr < segs[0].end()) {
-        w = put(w, " lies in P");
-        w = kv_WriteDecimal(w, c.process);
-        w = put(w, "'s instruction segment ");
-        w = putRange(w, segs[0]);
-        return put(w, ", which takes no stores.");
+        out->append(" lies in ");
+        proc(out, c.process);
+        out->append("'s instruction segment ");
+        range(out, segs[0]);
+        out->append(", which takes no stores.");
+        return;
     }
     size_t data = 0; // data segments with cells
     for (size_t k = 1; k < segs.size(); k++)
         data += segs[k].len > 0 ? 1 : 0;
     if (data == 0) {
-        w = put(w, " is outside P");
-        w = kv_WriteDecimal(w, c.process);
-        return put(w, ", which has no segment that takes stores (only those after the first do).");
+        out->append(" is outside ");
+        proc(out, c.process);
+        out->append(", which has no segment that takes stores (only those after the first do).");
+        return;
     }
-    w = put(w, " lies outside P");
-    w = kv_WriteDecimal(w, c.process);
-    w = put(w, "'s data segments (");
-    w = dataSegments(w, segs, data);
-    return put(w, "), the only cells that take stores.");
+    out->append(" lies outside ");
+    proc(out, c.process);
+    out->append("'s data segments (");
+    dataSegments(out, segs, data);
+    out->append("), the only cells that take stores.");
 }
 
-// Writes why a store failed.
+// Appends why a store failed.
 void storeFailed(const ExplainInput& in, std::string* out)
 {
     const KelCommand& c = *in.command;
     if (in.error == ERR_NOPROCESS) {
-        // Room for the sentence and its number.
-        out->resize(sizeof "There is no process P to store into." + kDecimalRoom);
-        char* w = put(&(*out)[0], "There is no process P");
-        w = kv_WriteDecimal(w, c.process);
-        w = put(w, " to store into.");
-        assert(w <= out->data() + out->size());
-        out->resize(static_cast<size_t>(w - out->data()));
+        out->append("There is no process ");
+        proc(out, c.process);
+        out->append(" to store into.");
         return;
     }
-    if (in.error != ERR_INVALIDADDRESS || !in.before->live[c.process])
-        return;
-    const std::vector<Area>& segs = in.before->segs[c.process];
-    // Room for the longest sentence, its two numbers and a range with
-    // its separator for each segment.
-    out->resize(sizeof "Cell  is outside P, which has no segment that takes stores (only those "
-                       "after the first do)." +
-                2 * kDecimalRoom + segs.size() * (kRangeRoom + sizeof " and "));
-    char* w = badAddress(&(*out)[0], c, segs);
-    assert(w <= out->data() + out->size());
-    out->resize(static_cast<size_t>(w - out->data()));
+    if (in.error == ERR_INVALIDADDRESS && in.before->live[c.process])
+        badAddress(out, c, in.before->segs[c.process]);
 }
 
 void otherError(const ExplainInput& in, std::string* out)
@@ -465,7 +423,8 @@ void badLine(const ExplainInput& in, std::string* out)
     // Leading zeros do not count; any number of digits fits.
     const size_t lead = std::min(digits.find_first_not_of('0'), digits.size());
     const std::string_view value = lead == digits.size() ? "0" : digits.substr(lead);
-    const std::string last = std::to_string(kCells - 1);
+    std::string last;
+    num(&last, kCells - 1);
     if (value.size() < last.size() || (value.size() == last.size() && value <= last))
         return;
     out->append("Address ");

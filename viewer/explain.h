@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "trace.h"
+#include "model.h"
 
 namespace kv {
 
@@ -17,7 +17,7 @@ struct ExplainInput {
     ErrMessage_t error = ERR_NONE;
     const MemState* before = nullptr;
     const MemState* after = nullptr;
-    const char* line = nullptr;          // the line as the interpreter saw it
+    const char* line = nullptr; // the line as the interpreter saw it
     // LoadFile: the segment sizes the loader read (empty when it did not
     // read them whole), and their sum.
     const std::vector<int32_t>* sizes = nullptr;

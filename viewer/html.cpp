@@ -24,7 +24,8 @@ std::string areaList(const std::vector<Area>& list)
     for (const Area& a : list) {
         if (a.len <= 0)
             continue;
-        s += (s.empty() ? "" : ", ") + kv_Range(a);
+        s += s.empty() ? "" : ", ";
+        kv_AppendRange(&s, a.pos, a.len);
     }
     return s.empty() ? "none" : s;
 }
@@ -87,8 +88,11 @@ void HtmlSink::end(uint64_t steps, const MemState& last)
 bool HtmlSink::finish(BlockWriter* out, bool quiz, std::string* error)
 {
     if (steps_ > kHtmlMaxSteps) {
-        *error = "the run has " + std::to_string(steps_) + " steps; a page shows at most " +
-                 std::to_string(kHtmlMaxSteps) + " (use --format=json for longer runs)";
+        *error = "the run has ";
+        kv_AppendDecimal(error, static_cast<int64_t>(steps_));
+        *error += " steps; a page shows at most ";
+        kv_AppendDecimal(error, static_cast<int64_t>(kHtmlMaxSteps));
+        *error += " (use --format=json for longer runs)";
         return false;
     }
     if (!spool_ || spooled_.error() != 0) {
@@ -135,8 +139,9 @@ std::string kv_NoscriptTable(const MemState& st)
     for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
         if (!st.live[id])
             continue;
-        t += "<tr><td>P" + std::to_string(id) + "</td><td>" + areaList(st.segs[id]) +
-             "</td></tr>";
+        t += "<tr><td>P";
+        kv_AppendDecimal(&t, id);
+        t += "</td><td>" + areaList(st.segs[id]) + "</td></tr>";
     }
     t += "<tr><td>free</td><td>" + areaList(st.free) + "</td></tr></table>";
     return t;

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "outfile.h"
-#include "trace.h"
+#include "blockwriter.h"
+#include "model.h"
 
 namespace kv {
 
@@ -39,9 +39,9 @@ class HtmlSink : public Sink {
     bool finish(BlockWriter* out, bool quiz, std::string* error);
 
   private:
-    std::FILE* spool_;  // the events so far, comma-separated; nullptr when it could not be made
+    std::FILE* spool_;    // the events so far, comma-separated; nullptr when it could not be made
     BlockWriter spooled_; // writes to spool_
-    uint64_t steps_ = 0; // steps seen; the run's count once it ended
+    uint64_t steps_ = 0;  // steps seen; the run's count once it ended
     MemState last_;
 };
 

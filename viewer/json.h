@@ -9,8 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "outfile.h"
-#include "trace.h"
+#include "blockwriter.h"
+#include "model.h"
+#include "writer.h"
 
 namespace kv {
 
@@ -19,6 +20,18 @@ namespace kv {
 // `>`, `&`, U+2028 and U+2029 are escaped as well, so that the text can
 // stand inside a <script> element.
 void kv_JsonString(std::string* out, std::string_view bytes, bool html);
+
+// The same bytes as a JSON string, quotes included, through o.
+void kv_JsonQuoted(Writer& o, std::string_view bytes, bool html);
+
+// The escape rule alone: writes bytes escaped (without quotes) at w, which
+// has room for 6 bytes per byte; the end of what it wrote. kv_JsonEscape
+// finds the bytes that go through as they are eight at a time (the trace's
+// strings pass here, every byte of them); kv_JsonEscapePlain, one at a time,
+// is the rule as its table states it, and the fuzz target holds the two
+// to the same bytes.
+char* kv_JsonEscape(char* w, std::string_view bytes, bool html);
+char* kv_JsonEscapePlain(char* w, std::string_view bytes, bool html);
 
 // Appends one event as a JSON object, without a line end.
 void kv_JsonMeta(std::string* out, const std::vector<std::string>& files, bool html);
@@ -29,12 +42,12 @@ void kv_JsonStep(std::string* out, const Step& step, bool html);
 // step to the next: the file, the error line's text, and processes, free
 // list and stats, which most lines leave as they were. For one html setting.
 struct JsonStateText {
-    std::string file;  // the file of start
-    std::string start; // {"type":"step","file":"...","line":
+    std::string file;                 // the file of start
+    std::string start;                // {"type":"step","file":"...","line":
     std::string errors[ERR_NONE + 2]; // ,"error":... of codes -1 to ERR_NONE; empty until used
-    bool valid = false; // state and stats hold the last step's
-    std::string state;  // ,"processes":[...],"free":[...],"cells":[
-    std::string stats;  // ],"stats":{...}
+    bool valid = false;               // state and stats hold the last step's
+    std::string state;                // ,"processes":[...],"free":[...],"cells":[
+    std::string stats;                // ],"stats":{...}
     // {"id":...,"segments":[...]} of each process, and the segments it was
     // written from; empty until the slot is first live.
     std::string process[KMM_PROCESS_SLOTS];

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "trace.h"
+#include "model.h"
 
 namespace kv {
 

@@ -15,23 +15,21 @@ constexpr int32_t kRowCells = 50;
 
 // One colour per process, P0 to P9.
 const char* const kProcColor[KMM_PROCESS_SLOTS] = {"\033[31m", "\033[32m", "\033[33m", "\033[34m",
-                                        "\033[35m", "\033[36m", "\033[91m", "\033[92m",
-                                        "\033[93m", "\033[94m"};
+                                                   "\033[35m", "\033[36m", "\033[91m", "\033[92m",
+                                                   "\033[93m", "\033[94m"};
 const char kReset[] = "\033[0m";
 const char kErrorPrefix[] = "******* ERROR: ";
 
 void appendNumber(std::string* out, int64_t v)
 {
-    out->append(std::to_string(v));
+    kv_AppendDecimal(out, v);
 }
 
 // "%3d " for a row's first address.
 void rowLabel(std::string* out, int32_t addr)
 {
-    std::string n = std::to_string(addr);
-    if (n.size() < 3)
-        out->append(3 - n.size(), ' ');
-    out->append(n);
+    char text[KO_INT_TEXT];
+    out->append(text, KO_IntText(text, addr, 3));
     out->push_back(' ');
 }
 

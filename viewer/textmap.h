@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "outfile.h"
-#include "trace.h"
+#include "blockwriter.h"
+#include "model.h"
 
 namespace kv {
 

@@ -1,7 +1,8 @@
-// The run's observer. After each line it reads the manager (processes, free
-// list, cells) and compares with its copy from the line before: the cells
-// that differ are the line's changes, the two states feed the explanation
-// and the free list before the line feeds the what-if placement.
+// The run's observer. After each line it reads again what the runner says
+// the line may have changed (processes and free list, an area of cells) and
+// compares with its copy from the line before: the cells that differ are the
+// line's changes, the two states feed the explanation and the free list
+// before the line feeds the what-if placement.
 
 #include "trace.h"
 
@@ -76,13 +77,6 @@ void describeCell(int32_t addr, const KelMem& cell, CellChange* out)
         out->kind = CellKind::Unset;
         return;
     }
-}
-
-// Only a load or a termination, whatever its result, adds or removes
-// segments; a line that broke the grammar (no command) runs nothing.
-bool changesState(const KelCommand* cmd)
-{
-    return cmd && (cmd->command == COMMAND_LOADFILE || cmd->command == COMMAND_TERMINATEPROCESS);
 }
 
 // The line without its line end ("\n" or "\r\n"), up to a NUL.
@@ -161,22 +155,13 @@ class Tracer {
         diffCells(static_cast<size_t>(from), static_cast<size_t>(to));
     }
 
-    // The line's cell changes. Only a load and a store write cells; the other
-    // commands print, or give segments back with their cells as they are. So
-    // only the cells a line can write are compared: a store's one cell, and
-    // the area a load reserves from its address on (none when it did not
-    // read the sizes).
-    void lineCells(const KelCommand* cmd, ErrMessage_t error)
+    // The line's cell changes, among the cells the runner says it may have
+    // written.
+    void lineCells(const KelEffect& fx)
     {
         step_.cells.clear();
-        if (cmd && cmd->command == COMMAND_LOADFILE) {
-            int64_t len = 0;
-            for (int32_t i = 0; i < cmd->nSegs; i++)
-                len += cmd->sizes[i];
-            diffArea(cmd->addr, len);
-        } else if (cmd && cmd->command == COMMAND_STORE && error == ERR_NONE) {
-            diffArea(cmd->addr, 1);
-        }
+        if (fx.len > 0)
+            diffArea(fx.pos, fx.len);
     }
 
     // The request and placements of a LoadFile whose sizes the loader read.
@@ -195,7 +180,7 @@ class Tracer {
     {
         // Most lines leave processes and free list alone: nothing to read,
         // and step_.stats still holds the last figures.
-        const bool changes = changesState(ev.command);
+        const bool changes = ev.effect.layout;
         if (changes) {
             kv_ReadState(kmm_, &after_);
             kv_Stats(after_.free, &step_.stats);
@@ -208,7 +193,7 @@ class Tracer {
         step_.error = ev.error;
         step_.state = after;
         step_.stateKept = !changes;
-        lineCells(ev.command, ev.error);
+        lineCells(ev.effect);
         step_.hasRequest = false;
         ExplainInput in;
         in.command = ev.command;
@@ -253,19 +238,13 @@ void kv_ReadState(const KelMM* kmm, MemState* st)
     readList(kmm->memFree, &st->free);
 }
 
-std::string kv_Range(int64_t pos, int64_t len)
-{
-    if (len == 1)
-        return std::to_string(pos);
-    return std::to_string(pos) + "-" + std::to_string(pos + len - 1);
-}
-
 bool kv_Trace(const std::vector<std::string>& files, Sink* sink)
 {
     KelMM* kmm = KMM_Create(KMM_MEMORY_CELLS);
     if (!kmm)
         return false;
-    KelOut out = {};
+    KelOut out;
+    KO_InitMemory(&out);
     kmm->out = &out;
     std::vector<const char*> names;
     names.reserve(files.size());

@@ -1,121 +1,19 @@
-// The trace of a run: what kelmem-view records for each banner and each line
-// that reaches the interpreter. A Tracer is the run's observer; it reads the
-// manager after every line (processes, free list, cells) and hands a Step to
-// a Sink, which writes it in one of the output formats. Nothing here decides
-// what the manager does: every figure is read from the manager itself.
+// The tracer: runs the scripts as kelmem does, with itself as the run's
+// observer, reads the manager after every line where the runner says the
+// line may have changed it, and hands each Step of the data model
+// (model.h) to a Sink. Every figure is read from the manager itself.
 #pragma once
 
-#include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "KelMem.h"
-#include "KelParseCmd.h"
+#include "model.h"
 
 namespace kv {
 
-// Cells of the machine; the text map and the page draw exactly this many.
-constexpr int32_t kCells = KMM_MEMORY_CELLS;
-
-// The cells pos .. pos + len - 1.
-struct Area {
-    int32_t pos;
-    int32_t len;
-    int64_t end() const
-    {
-        return static_cast<int64_t>(pos) + len;
-    }
-    bool operator==(const Area& o) const
-    {
-        return pos == o.pos && len == o.len;
-    }
-};
-
-// Cells as an inclusive range: "100-106", or "7" for one cell.
-std::string kv_Range(int64_t pos, int64_t len);
-inline std::string kv_Range(const Area& a)
-{
-    return kv_Range(a.pos, a.len);
-}
-
-// What the manager holds between two lines. Slots and vectors are reused
-// from line to line, so that reading a state allocates nothing once warm.
-struct MemState {
-    bool live[KMM_PROCESS_SLOTS] = {};          // slot n holds a process
-    std::vector<Area> segs[KMM_PROCESS_SLOTS];  // its segments in list order; empty when not live
-    std::vector<Area> free;          // the manager's free list in list order
-};
-
 // Copies the manager's processes and free list into *st.
 void kv_ReadState(const KelMM* kmm, MemState* st);
-
-enum class CellKind { Empty, Int, Str, Ins, Unset };
-
-// The new content of a cell that changed during a line.
-struct CellChange {
-    int32_t addr;
-    CellKind kind;
-    uint32_t value;   // Int: as stored; Ins: the instruction's number
-    std::string text; // Str: the bytes up to the NUL; Ins: "RUN" or "HALT"
-};
-
-// The free list in figures. fragmentation is 1 - largest/free in units of
-// 1/10000, rounded half up; -1 when nothing is free.
-struct Stats {
-    int64_t free = 0;
-    int32_t holes = 0;
-    int32_t largest = 0;
-    int32_t fragmentation = -1;
-    std::vector<int32_t> histogram; // holes by length in [2^k, 2^(k+1)-1]
-};
-
-// Where a whole request of n cells would go under the classic policies, the
-// free list given; -1 where it fits nowhere.
-struct Placements {
-    int32_t first = -1;
-    int32_t best = -1;
-    int32_t worst = -1;
-    int32_t next = -1;
-};
-
-// One line that reached the interpreter, as the sinks write it.
-struct Step {
-    std::string_view file;
-    int32_t line = 0;
-    std::string_view text;   // as the interpreter saw it, without its line end
-    std::string_view output; // kelmem's text for the line
-    ErrMessage_t error = ERR_NONE;
-    const MemState* state = nullptr; // after the line
-    // The line cannot have changed processes or free list: state and stats
-    // are those before the line.
-    bool stateKept = false;
-    std::vector<CellChange> cells;   // by ascending address
-    Stats stats;
-    bool hasRequest = false; // a LoadFile whose sizes the loader read
-    int64_t requestCells = 0; // the sum of the sizes
-    std::vector<int32_t> requestSizes;
-    Placements placements;
-    bool hasExplain = false;
-    std::string explain;
-};
-
-// Where a trace goes. Calls come in order: begin, then banners and steps as
-// the run makes them, then end with the state after the last line.
-class Sink {
-  public:
-    virtual ~Sink() = default;
-    virtual void begin(const std::vector<std::string>& files) = 0;
-    virtual void banner(std::string_view file, std::string_view output) = 0;
-    virtual void step(const Step& step) = 0;
-    virtual void end(uint64_t steps, const MemState& last) = 0;
-    // True once the sink takes no more banners or steps; the run goes on
-    // and is counted, but nothing of it is read or handed over.
-    virtual bool full() const
-    {
-        return false;
-    }
-};
 
 // Runs the scripts against a fresh 1000-cell manager, as kelmem does, and
 // tells sink of every event. False when the manager could not be made or its

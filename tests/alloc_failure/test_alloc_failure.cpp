@@ -44,7 +44,7 @@ namespace {
 struct World {
     KelMM* kmm = nullptr;
     SegList* list[2] = {nullptr, nullptr};
-    KelOut text = {nullptr, nullptr, 0, 0, 0};
+    KelOut text = {KO_MODE_MEMORY, nullptr, nullptr, 0, 0, 0};
 };
 
 // An operation; returns its result code and may print.

@@ -122,8 +122,10 @@ const Row kRows[] = {
      [] {
          std::FILE* ro = std::fopen("/dev/null", "r");
          std::FILE* rw = std::tmpfile();
-         KelOut bad = {ro, nullptr, 0, 0, 0};
-         KelOut good = {rw, nullptr, 0, 0, 0};
+         KelOut bad;
+         KO_InitStream(&bad, ro);
+         KelOut good;
+         KO_InitStream(&good, rw);
          KO_Puts(&bad, "lost");
          KO_Puts(&good, "kept");
          char buf[8] = {};
@@ -194,7 +196,8 @@ const Row kRows[] = {
          Machine m;
          std::FILE* rw = std::tmpfile();
          char block[64];
-         KelOut out = {rw, block, 0, sizeof block, 0};
+         KelOut out;
+         KO_InitGather(&out, rw, block, sizeof block);
          m.kmm->out = &out;
          KMM_RunFile(oneLineScript().c_str(), m.kmm, nullptr);
          KO_Flush(&out);
@@ -211,7 +214,8 @@ const Row kRows[] = {
      [] {
          Machine m;
          std::FILE* ro = std::fopen("/dev/null", "r");
-         KelOut out = {ro, nullptr, 0, 0, 0};
+         KelOut out;
+         KO_InitStream(&out, ro);
          KelOut kept = {};
          m.kmm->out = &out;
          int32_t rc = KMM_RunFile(oneLineScript().c_str(), m.kmm, nullptr);

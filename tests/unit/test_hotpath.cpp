@@ -66,7 +66,8 @@ TEST(HotPath, GatheringStreamKeepsOrderAcrossItsBlock)
     std::FILE* fp = std::tmpfile();
     ASSERT_NE(fp, nullptr);
     char block[8];
-    KelOut out = {fp, block, 0, sizeof block, 0};
+    KelOut out;
+    KO_InitGather(&out, fp, block, sizeof block);
     const std::vector<std::string> pieces = {"abc", "de", "fgh", "i", "0123456789abcdef", "xy", ""};
     std::string all;
     for (const std::string& p : pieces) {
@@ -84,47 +85,63 @@ TEST(HotPath, GatheringStreamKeepsOrderAcrossItsBlock)
     kt_TempDir dir;
     std::FILE* readOnly = std::fopen(dir.write("r.txt", "").c_str(), "r");
     ASSERT_NE(readOnly, nullptr);
-    KelOut bad = {readOnly, block, 0, sizeof block, 0};
+    KelOut bad;
+    KO_InitGather(&bad, readOnly, block, sizeof block);
     KO_Write(&bad, "0123456789", 10);
     KO_Flush(&bad);
     EXPECT_EQ(bad.failed, 1);
     std::fclose(readOnly);
 }
 
-// Text made in place with KO_Room and KO_Commit lands as KO_Write would put
-// it, in order with other writes: in a gathering stream's block (written
-// out first when too full), in memory (grown); a stream without a block,
-// standard output and a piece larger than the block get no room.
-TEST(HotPath, RoomInPlaceKeepsOrderWithWrites)
+// Lines made with KelLine land as KO_Write would put them, in order with
+// other writes: in place in a gathering stream's block (written out first
+// when too full) or in memory (grown), or in the line's own bytes for a
+// stream and a block smaller than a line; a line longer than KO_LINE is
+// written whole, in pieces.
+TEST(HotPath, LinesKeepOrderWithWrites)
 {
-    auto inPlace = [](KelOut* out, const std::string& text) {
-        char* at = KO_Room(out, text.size());
-        if (!at)
-            return false;
-        std::copy(text.begin(), text.end(), at);
-        KO_Commit(out, text.size());
-        return true;
-    };
     std::FILE* fp = std::tmpfile();
-    ASSERT_NE(fp, nullptr);
-    char block[8];
-    KelOut gathering = {fp, block, 0, sizeof block, 0};
-    KelOut memory = {};
-    for (KelOut* out : {&gathering, &memory}) {
-        KO_Write(out, "ab", 2);
-        EXPECT_TRUE(inPlace(out, "cdefg"));
-        EXPECT_TRUE(inPlace(out, "hijkl")); // the block is written out first
+    std::FILE* fp2 = std::tmpfile();
+    std::FILE* fp3 = std::tmpfile();
+    ASSERT_TRUE(fp && fp2 && fp3);
+    char block[KO_LINE + 8];
+    char small[8];
+    KelOut gathering;
+    KO_InitGather(&gathering, fp, block, sizeof block);
+    KelOut tiny;
+    KO_InitGather(&tiny, fp2, small, sizeof small);
+    KelOut stream;
+    KO_InitStream(&stream, fp3);
+    KelOut memory;
+    KO_InitMemory(&memory);
+    const std::string longLine(KO_LINE + 44, 'x');
+    std::string want;
+    for (KelOut* out : {&gathering, &tiny, &stream, &memory}) {
+        want.clear();
+        for (int round = 0; round < 3; round++) {
+            KO_Write(out, "ab", 2);
+            KelLine ln;
+            KO_LineBegin(&ln, out);
+            KO_LineLit(&ln, "cd");
+            KO_LineInt(&ln, -42, 5);
+            KO_LinePut(&ln, longLine.data(), round == 1 ? longLine.size() : 3);
+            KO_LineLit(&ln, "\n");
+            KO_LineEnd(&ln);
+            want += "abcd  -42" + longLine.substr(0, round == 1 ? longLine.size() : 3) + "\n";
+        }
         KO_Write(out, "m", 1);
-        EXPECT_EQ(inPlace(out, "0123456789"), out == &memory);
+        want += "m";
     }
     KO_Flush(&gathering);
-    EXPECT_EQ(fileText(fp), "abcdefghijklm");
-    EXPECT_EQ(std::string(memory.buf, memory.len), "abcdefghijklm0123456789");
+    KO_Flush(&tiny);
+    EXPECT_EQ(fileText(fp), want);
+    EXPECT_EQ(fileText(fp2), want);
+    EXPECT_EQ(fileText(fp3), want);
+    EXPECT_EQ(std::string(memory.buf, memory.len), want);
     KO_Free(&memory);
-    KelOut stream = {fp, nullptr, 0, 0, 0};
-    EXPECT_EQ(KO_Room(&stream, 1), nullptr);
-    EXPECT_EQ(KO_Room(nullptr, 1), nullptr);
     std::fclose(fp);
+    std::fclose(fp2);
+    std::fclose(fp3);
 }
 
 // A run writes the same bytes whether its manager's text goes to standard
@@ -153,7 +170,8 @@ TEST(HotPath, RunGivesTheSameTextToEveryKindOfOutput)
     EXPECT_GT(plain.size(), 200000U); // several blocks' worth
     std::FILE* fp = std::tmpfile();
     ASSERT_NE(fp, nullptr);
-    KelOut stream = {fp, nullptr, 0, 0, 0};
+    KelOut stream;
+    KO_InitStream(&stream, fp);
     EXPECT_EQ(run(&stream), "");
     EXPECT_EQ(fileText(fp), plain);
     EXPECT_EQ(stream.failed, 0);
@@ -164,7 +182,8 @@ TEST(HotPath, RunGivesTheSameTextToEveryKindOfOutput)
     KO_Free(&memory);
     std::FILE* readOnly = std::fopen(path.c_str(), "r");
     ASSERT_NE(readOnly, nullptr);
-    KelOut broken = {readOnly, nullptr, 0, 0, 0};
+    KelOut broken;
+    KO_InitStream(&broken, readOnly);
     run(&broken);
     EXPECT_EQ(broken.failed, 1);
     std::fclose(readOnly);

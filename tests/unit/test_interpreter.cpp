@@ -827,3 +827,36 @@ TEST_F(InterpParseFile, EveryFileStartsAtLineOneAndSharesTheManager)
                    "   2 P1 PrintProcessMemory\n" +
                        kMemHead + "|  200 RUN\n|  201 HALT\n|  202 77\n" + kFrame);
 }
+
+// The grammar is the pattern table: against a table whose process, keyword,
+// address, integer and string patterns are spelled otherwise, the changed
+// lines run and the stock ones break the grammar, and the other way round.
+TEST_F(InterpParseLine, GrammarIsThePatternTable)
+{
+    const char* const process[] = {"Q%u", nullptr};
+    const char* const command[] = {"Load", "Table", "Memory", "Put", "Kill", "All", "Stop", nullptr};
+    const char* const address[] = {"A%u", nullptr};
+    const char* const integer[] = {"=%u", nullptr};
+    const char* const string[] = {"'%s", nullptr};
+    const char* const* const table[] = {process, command, address, integer, string, nullptr};
+    auto run = [&](const char* line, const char* const* const* t) {
+        ErrMessage_t rc = ERR_NONE;
+        out = kt_Capture([&] { rc = kmm_ParseLineWith(line, kmm, 1, t); });
+        return rc;
+    };
+    EXPECT_EQ(run("Q0 Table\n", table), ERR_NONE);
+    EXPECT_EQ(out.substr(0, 14), "   1 Q0 Table\n");
+    EXPECT_EQ(run("P0 PrintProcessTable\n", table), ERR_INVALIDINPUT);
+    EXPECT_EQ(run("Q0 Table\n", Arguments), ERR_INVALIDINPUT);
+    EXPECT_EQ(run("Q3 Put A5 =7\n", table), ERR_NOPROCESS);
+    EXPECT_EQ(run("Q3 Put A5 'x\n", table), ERR_NOPROCESS);
+    EXPECT_EQ(run("Q3 Put A5 #7\n", table), ERR_INVALIDINPUT);
+    EXPECT_EQ(run("Q3 Put @5 =7\n", table), ERR_INVALIDINPUT);
+    EXPECT_EQ(run("Q3 STORE A5 =7\n", table), ERR_INVALIDINPUT);
+    EXPECT_EQ(run("Q3 Kill\n", table), ERR_NOPROCESS);
+    EXPECT_EQ(run("Q1 All\n", table), ERR_NOPRIVILEGE);
+    EXPECT_EQ(run("Q0 Stop now\n", table), ERR_PARSEEND);
+    EXPECT_EQ(run("Q0 Load A5 'missing.txt\n", table), ERR_NOFILE);
+    EXPECT_EQ(run("Q0 Load A5000 'missing.txt\n", table), ERR_INVALIDINPUT);
+    EXPECT_EQ(run("Q0 Load A5 \"missing.txt\n", table), ERR_INVALIDINPUT);
+}

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "../unit/test_util.h"
-#include "decimal.h"
+#include "KelOut.h"
 #include "html.h"
 #include "json.h"
 #include "page_data.h"
@@ -202,8 +202,8 @@ TEST(Json, NumbersInDecimal)
         {INT64_MIN, "-9223372036854775808"},
     };
     for (const Row& r : rows) {
-        char text[kv::kDecimalRoom];
-        const char* end = kv::kv_WriteDecimal(text, r.value);
+        char text[KO_DECIMAL_ROOM];
+        const char* end = KO_Decimal(text, r.value);
         EXPECT_EQ(std::string(text, static_cast<size_t>(end - text)), r.text);
     }
 }
