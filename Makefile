@@ -13,12 +13,13 @@ HAVE_VALGRIND   := $(shell command -v valgrind 2>/dev/null)
 HAVE_CLANG_TIDY := $(shell command -v clang-tidy 2>/dev/null)
 # Debian's build flags with every hardening feature.
 DEB_FLAGS       := DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
+HAVE_EMXX       := $(shell command -v em++ >/dev/null && command -v node >/dev/null && echo yes)
 HAVE_PACKAGING  := $(shell command -v dpkg-deb >/dev/null && command -v lintian >/dev/null && command -v dpkg-buildflags >/dev/null && command -v file >/dev/null && echo yes)
 FUZZ_SECONDS ?= 60
 BENCH_SIZES  ?= 100000 1000000 10000000
 BENCH_RUNS   ?= 5
 
-.PHONY: all build run view test test-plain test-asan memcheck lint coverage fuzz bench package package-test clean
+.PHONY: all build run view playground bench-playground test test-plain test-asan memcheck lint coverage fuzz bench package package-test clean
 
 all: build
 
@@ -38,12 +39,21 @@ view: build
 	cd examples && ../$(BUILD)/viewer/kelmem-view -o ../$(BUILD)/demo.html demo.txt
 	@echo "$(CURDIR)/$(BUILD)/demo.html"
 
+# The playground: kelmem in one web page, written to $(BUILD)/playground.html.
+playground: build
+	@test -n "$(HAVE_EMXX)" || { echo "playground needs em++ and node (apt-get install emscripten node-acorn nodejs)"; exit 1; }
+	cmake --build $(BUILD) --target playground
+	@echo "$(CURDIR)/$(BUILD)/playground.html"
+
 # Unit tests and golden cases, without the memcheck runs. A test that
-# cannot run here (the browser tests without node or chromium) is skipped
-# and says why on a line "skipped: ...", which is shown after the run.
+# cannot run here (the browser tests without node or chromium, the
+# playground's without emscripten) is skipped and says why on a line
+# "skipped: ...", which is shown after the run. The playground is built
+# where emscripten is installed.
 test-plain:
 	$(CONFIGURE) -DKELMEM_TESTS=ON
 	cmake --build $(BUILD) -j $(JOBS)
+	$(if $(HAVE_EMXX),cmake --build $(BUILD) --target playground)
 	cd $(BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS) -LE memcheck
 	@sed -n '/^skipped: /p' $(BUILD)/Testing/Temporary/LastTest.log | sort -u
 
@@ -75,13 +85,15 @@ test: test-plain test-asan $(if $(HAVE_VALGRIND),memcheck) $(if $(HAVE_CLANG_TID
 	$(if $(HAVE_PACKAGING),package-test)
 
 # The Debian package, built with Debian's hardening flags in its own folder:
-# $(PKG_BUILD)/kelmem_<version>_amd64.deb.
+# $(PKG_BUILD)/kelmem_<version>_amd64.deb, with the playground page where
+# emscripten is installed.
 package:
 	@test -n "$(HAVE_PACKAGING)" || { echo "package needs dpkg-dev, file and lintian (apt-get install dpkg-dev file lintian)"; exit 1; }
 	cmake -S . -B $(PKG_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELMEM_TESTS=OFF \
 		"-DCMAKE_CXX_FLAGS=$$($(DEB_FLAGS) CPPFLAGS) $$($(DEB_FLAGS) CXXFLAGS)" \
 		"-DCMAKE_EXE_LINKER_FLAGS=$$($(DEB_FLAGS) LDFLAGS)"
 	cmake --build $(PKG_BUILD) -j $(JOBS)
+	$(if $(HAVE_EMXX),cmake --build $(PKG_BUILD) --target playground)
 	cd $(PKG_BUILD) && cpack -G DEB
 
 # Unpacks the package into a scratch root (never installs it), runs the
@@ -112,6 +124,11 @@ fuzz:
 bench: build
 	python3 bench/run.py --build $(BUILD) --sizes "$(BENCH_SIZES)" --runs $(BENCH_RUNS)
 	python3 bench/check.py --build $(BUILD)
+
+# The playground in Chromium: time to the output and to the map for the demo
+# and a 10,000-line script (figures, not pass/fail).
+bench-playground: playground
+	node bench/playground_bench.mjs $(BUILD)/playground.html $(BENCH_RUNS)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(COV_BUILD) $(PKG_BUILD) build-asan-gcc build-fuzz fuzz-out

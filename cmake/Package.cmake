@@ -3,7 +3,8 @@
 # makes kelmem_<version>_amd64.deb from what is installed here: the programs
 # in /usr/bin, their manual pages gzipped as Debian ships them, and
 # /usr/share/doc/kelmem with the README (and the picture it shows), the
-# examples, the copyright file and the changelog.
+# examples, the copyright file and the changelog, and the playground page in
+# /usr/share/kelmem where it was built.
 
 include(GNUInstallDirs)
 
@@ -49,6 +50,11 @@ endif()
 install(FILES README.md packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 # The README shows them; the links stay the same in the documentation folder.
 install(FILES doc/kelmem-view.png doc/kelmem-view-replays.png DESTINATION ${CMAKE_INSTALL_DOCDIR}/doc)
+# The playground page, where it was built (emscripten installed; `make
+# package` builds it then): /usr/share/kelmem/playground.html.
+if(TARGET playground)
+  install(FILES ${KELMEM_PLAYGROUND_HTML} DESTINATION ${CMAKE_INSTALL_DATADIR}/kelmem OPTIONAL)
+endif()
 kelmem_changelog()
 install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 

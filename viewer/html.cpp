@@ -9,6 +9,7 @@
 
 #include "json.h"
 #include "page_data.h"
+#include "trace.h"
 
 namespace kv {
 
@@ -133,6 +134,20 @@ bool HtmlSink::finish(BlockWriter* out, bool quiz, std::string* error)
     out->write(page.substr(from));
     out->flush(true);
     return true;
+}
+
+bool kv_TracePage(const std::vector<std::string>& scripts, Policy policy, HtmlSink* page,
+                  Sink* first)
+{
+    Sink* run = first ? first : page;
+    bool traced = kv_Trace(scripts, run, policy);
+    // A run its sink took only in part (a page past its steps, a cut
+    // output) is not replayed.
+    for (Policy p : {Policy::First, Policy::Best, Policy::Worst, Policy::Next}) {
+        if (traced && !run->full() && page->steps() <= kHtmlMaxReplaySteps)
+            traced = kv_Trace(scripts, page, p);
+    }
+    return traced;
 }
 
 std::string kv_NoscriptTable(const MemState& st)

@@ -8,6 +8,7 @@
 
 #include "blockwriter.h"
 #include "model.h"
+#include "replay.h"
 
 namespace kv {
 
@@ -60,6 +61,15 @@ class HtmlSink : public Sink {
     std::string policy_;  // the policy of the run being made; empty: as written
     MemState last_;
 };
+
+// Traces the runs a page holds into page: the scripts with their loads
+// placed by policy (as written for Policy::Script), then, unless that run
+// has more than kHtmlMaxReplaySteps steps or its sink took it only in part
+// (full), its four policy replays. The first run goes to first when given (a
+// sink that hands its events on to page), else to page itself. False when
+// memory ran out while tracing.
+bool kv_TracePage(const std::vector<std::string>& scripts, Policy policy, HtmlSink* page,
+                  Sink* first = nullptr);
 
 // The final state as an HTML table (the page's <noscript> content).
 std::string kv_NoscriptTable(const MemState& st);

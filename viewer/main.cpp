@@ -55,12 +55,7 @@ int run(const kv::Options& opt)
     case kv::Format::Html: {
         // The page compares the run with its four policy replays.
         kv::HtmlSink page;
-        traced = kv::kv_Trace(opt.scripts, &page, opt.policy);
-        for (kv::Policy p : {kv::Policy::First, kv::Policy::Best, kv::Policy::Worst,
-                             kv::Policy::Next}) {
-            if (traced && page.steps() <= kv::kHtmlMaxReplaySteps)
-                traced = kv::kv_Trace(opt.scripts, &page, p);
-        }
+        traced = kv::kv_TracePage(opt.scripts, opt.policy, &page);
         if (traced && !page.finish(&writer, opt.quiz, &error))
             return fail(error);
         break;

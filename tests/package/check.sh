@@ -72,6 +72,17 @@ if [[ " ${programs[*]} " == *" kelmem-check "* ]]; then
     fail "kelmem-check finds differences between kelmem and itself"
 fi
 
+# The playground page, where emscripten could build it: one file of at most
+# 1.5 MB with its content policy.
+page=$root/usr/share/kelmem/playground.html
+if command -v em++ >/dev/null; then
+  [ -f "$page" ] || fail "missing /usr/share/kelmem/playground.html"
+fi
+if [ -f "$page" ]; then
+  [ "$(stat -c %s "$page")" -le 1500000 ] || fail "playground.html is larger than 1.5 MB"
+  grep -q 'http-equiv="Content-Security-Policy"' "$page" || fail "playground.html has no content policy"
+fi
+
 # Every manual page renders without a warning and names the version.
 for page in "$root"/usr/share/man/man1/*.gz; do
   out=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null) || fail "man -l $page failed"
