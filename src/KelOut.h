@@ -156,9 +156,10 @@ char* ko_LineRoom(KelOut* out);
 inline void KO_LineBegin(KelLine* ln, KelOut* out)
 {
     ln->out = out;
-    char* room = out && out->mode != KO_MODE_STREAM && out->cap - out->len >= KO_LINE
-                     ? out->buf + out->len
-                     : ko_LineRoom(out);
+    // Standard output and streams have no room of their own: own is used.
+    char* room = nullptr;
+    if (out && out->mode != KO_MODE_STREAM)
+        room = out->cap - out->len >= KO_LINE ? out->buf + out->len : ko_LineRoom(out);
     ln->text = room ? room : ln->own;
     ln->len = 0;
 }
