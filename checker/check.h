@@ -63,8 +63,7 @@ Case kc_Generate(uint64_t seed, uint64_t index);
 Expected kc_Reference(const std::string& dir, const std::vector<std::string>& args);
 // kelmem-view's explanation of the step whose output holds byte `offset` of
 // kelmem's output for the case in `dir`; empty when that step has none.
-std::string kc_Explain(const std::string& dir, const std::vector<std::string>& args,
-                       size_t offset);
+std::string kc_Explain(const std::string& dir, const std::vector<std::string>& args, size_t offset);
 // The core's version, for --version.
 const char* kc_CoreVersion();
 
@@ -76,9 +75,9 @@ struct Program {
 };
 
 struct Limits {
-    double timeout = 5;                  // seconds of wall-clock time per run
-    uint64_t memory = 2048ull << 20;     // bytes of address space; 0: none
-    uint64_t fileSize = 64ull << 20;     // bytes per file written
+    double timeout = 5;              // seconds of wall-clock time per run
+    uint64_t memory = 2048ull << 20; // bytes of address space; 0: none
+    uint64_t fileSize = 64ull << 20; // bytes per file written
 };
 
 // Makes the run's private folder under $TMPDIR (or /tmp); false with *error.
@@ -110,15 +109,17 @@ size_t kc_OutputBound(size_t n);
 // first differing line and the kind of difference.
 struct Difference {
     bool differs = false;
-    std::string kind;   // e.g. "error line \"Excess values in load file\"", "timeout"
-    size_t line = 0;    // 1-based number of the first differing output line; 0: none
-    size_t offset = 0;  // byte offset of that line in kelmem's output
+    std::string kind;    // e.g. "error line \"Excess values in load file\"", "timeout"
+    size_t line = 0;     // 1-based number of the first differing output line; 0: none
+    size_t offset = 0;   // byte offset of that line in kelmem's output
     std::string summary; // one line: what differs
 };
 Difference kc_Compare(const Expected& exp, const Outcome& got, const Limits& limits);
 // The kind of one line of kelmem's output: "echo of STORE", "banner
 // Parsed", "process table row", ...
 std::string kc_LineKind(std::string_view line);
+// The lines of text, each with its line feed when it has one; views into text.
+std::vector<std::string_view> kc_Lines(std::string_view text);
 // A line with invisible characters made visible: \t, \r, \xNN; "$" marks
 // its end, as cat -A does.
 std::string kc_Visible(std::string_view line);

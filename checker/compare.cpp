@@ -13,20 +13,6 @@ namespace kc {
 
 namespace {
 
-// The lines of text, each with its line feed when it has one.
-std::vector<std::string_view> linesOf(std::string_view text)
-{
-    std::vector<std::string_view> lines;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        end = end == std::string_view::npos ? text.size() : end + 1;
-        lines.push_back(text.substr(at, end - at));
-        at = end;
-    }
-    return lines;
-}
-
 bool startsWith(std::string_view s, std::string_view head)
 {
     return s.substr(0, head.size()) == head;
@@ -53,6 +39,19 @@ std::string shown(std::string_view line)
 }
 
 } // namespace
+
+std::vector<std::string_view> kc_Lines(std::string_view text)
+{
+    std::vector<std::string_view> lines;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        end = end == std::string_view::npos ? text.size() : end + 1;
+        lines.push_back(text.substr(at, end - at));
+        at = end;
+    }
+    return lines;
+}
 
 std::string kc_LineKind(std::string_view line)
 {
@@ -149,8 +148,8 @@ Difference kc_Compare(const Expected& exp, const Outcome& got, const Limits& lim
         d.kind = "timeout";
         char secs[32];
         std::snprintf(secs, sizeof secs, "%g", limits.timeout);
-        d.summary = std::string("did not finish within ") + secs +
-                    " s; killed with its process group";
+        d.summary =
+            std::string("did not finish within ") + secs + " s; killed with its process group";
         return d;
     }
     if (got.flooded) {
@@ -165,7 +164,7 @@ Difference kc_Compare(const Expected& exp, const Outcome& got, const Limits& lim
         d.summary = "killed by " + signalName(got.signal) + " (" + (what ? what : "?") + ")";
         return d;
     }
-    const std::vector<std::string_view> e = linesOf(exp.out), a = linesOf(got.out);
+    const std::vector<std::string_view> e = kc_Lines(exp.out), a = kc_Lines(got.out);
     size_t i = 0, offset = 0;
     while (i < e.size() && i < a.size() && e[i] == a[i])
         offset += e[i++].size();
@@ -194,7 +193,7 @@ Difference kc_Compare(const Expected& exp, const Outcome& got, const Limits& lim
 
 std::string kc_Context(const Expected& exp, const Outcome& got, size_t line)
 {
-    const std::vector<std::string_view> e = linesOf(exp.out), a = linesOf(got.out);
+    const std::vector<std::string_view> e = kc_Lines(exp.out), a = kc_Lines(got.out);
     std::string out;
     auto row = [&](size_t n, std::string_view text) {
         char num[32];

@@ -16,15 +16,8 @@ namespace {
 
 std::vector<std::string> splitLines(const std::string& data)
 {
-    std::vector<std::string> lines;
-    size_t at = 0;
-    while (at < data.size()) {
-        size_t end = data.find('\n', at);
-        end = end == std::string::npos ? data.size() : end + 1;
-        lines.push_back(data.substr(at, end - at));
-        at = end;
-    }
-    return lines;
+    const std::vector<std::string_view> views = kc_Lines(data);
+    return {views.begin(), views.end()};
 }
 
 std::string joinLines(const std::vector<std::string>& lines)
@@ -198,11 +191,12 @@ std::string join(const std::vector<std::string>& words)
 
 class Shrinker {
   public:
-    Shrinker(const Program& prog, const std::string& kind, const Limits& limits, int maxRuns, double maxSeconds,
-             const std::atomic<bool>* stop)
+    Shrinker(const Program& prog, const std::string& kind, const Limits& limits, int maxRuns,
+             double maxSeconds, const std::atomic<bool>* stop)
         : prog_(prog), kind_(kind), limits_(limits), maxRuns_(maxRuns), stop_(stop)
     {
-        deadline_ = clock::now() + std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(maxSeconds));
+        deadline_ = clock::now() + std::chrono::duration_cast<clock::duration>(
+                                       std::chrono::duration<double>(maxSeconds));
     }
 
     int runs = 0;
@@ -302,7 +296,8 @@ class Shrinker {
             if (lines.size() < 3 || lines[0].compare(0, 4, "8585") != 0)
                 return any;
             std::vector<std::string> sizes = words(lines[2]);
-            if (seg >= sizes.size() || sizes[seg].find_first_not_of("0123456789") != std::string::npos ||
+            if (seg >= sizes.size() ||
+                sizes[seg].find_first_not_of("0123456789") != std::string::npos ||
                 sizes[seg].empty() || sizes[seg].size() > 6)
                 continue;
             const long size = std::stol(sizes[seg]);
@@ -344,7 +339,8 @@ class Shrinker {
     bool fewerSegments(Case* best, size_t f)
     {
         std::vector<std::string> lines = splitLines(best->files[f].data);
-        if (lines.size() < 3 || lines[1].size() < 2 || lines[1][0] < '2' || lines[1][0] > '4' || lines[1][1] != '\n')
+        if (lines.size() < 3 || lines[1].size() < 2 || lines[1][0] < '2' || lines[1][0] > '4' ||
+            lines[1][1] != '\n')
             return false;
         lines[1][0] = static_cast<char>(lines[1][0] - 1);
         const size_t cut = lines[2].find_last_of(' ');
@@ -433,8 +429,8 @@ Trial kc_Try(const Program& prog, const Case& c, const Limits& limits)
     return t;
 }
 
-Case kc_Shrink(const Program& prog, const Case& c, const std::string& kind, const Limits& limits, int maxRuns,
-               double maxSeconds, const std::atomic<bool>* stop, int* runs)
+Case kc_Shrink(const Program& prog, const Case& c, const std::string& kind, const Limits& limits,
+               int maxRuns, double maxSeconds, const std::atomic<bool>* stop, int* runs)
 {
     Shrinker s(prog, kind, limits, maxRuns, maxSeconds, stop);
     Case best = c;
