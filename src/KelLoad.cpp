@@ -95,28 +95,6 @@ LineStatus readWholeLine(std::FILE* fp, LineBuf* lb)
     return std::ferror(fp) ? LINE_READERROR : LINE_OK;
 }
 
-// Reads the next line of fp and cuts it into *list (nullptr for a line without
-// tokens or the end of the file); buf, unless nullptr, receives as much of
-// the line as fits in len bytes.
-LineStatus readLine(char* buf, int32_t len, std::FILE* fp, char*** list)
-{
-    *list = nullptr;
-    buf[0] = '\0';
-    LineBuf line = {nullptr, 0, 0};
-    LineStatus status = readWholeLine(fp, &line);
-    if (status == LINE_OK && line.data) {
-        size_t keep = std::min(line.len, static_cast<size_t>(len) - 1);
-        std::memcpy(buf, line.data, keep);
-        buf[keep] = '\0';
-        *list = Explode(line.data);
-        const char* tok = nullptr;
-        if (!*list && KP_NextToken(line.data, &tok) > 0)
-            status = LINE_NOMEM;
-    }
-    std::free(line.data);
-    return status;
-}
-
 // A token of a load-file line where it stands, with its type in
 // DataType_List and the pattern it matched.
 struct Token {
@@ -162,12 +140,14 @@ struct Load {
     int32_t segpos;     // offset of the next cell within it
 };
 
-// Reads the next line into ld->line and counts its tokens. Returns ERR_NONE,
-// or the code for a line that could not be read.
-ErrMessage_t nextLine(Load* ld)
+// Reads the next line into ld->line, counts its tokens and points *text at
+// it ("" at the end of the file). Returns ERR_NONE, or the code for a line
+// that could not be read.
+ErrMessage_t nextLine(Load* ld, const char** text)
 {
     LineStatus status = readWholeLine(ld->fileIn, &ld->line);
-    ld->n = status == LINE_OK ? countTokens((ld->line.data ? ld->line.data : "")) : 0;
+    *text = ld->line.data ? ld->line.data : "";
+    ld->n = status == LINE_OK ? countTokens(*text) : 0;
     switch (status) {
     case LINE_OK:
         return ERR_NONE;
@@ -181,33 +161,18 @@ ErrMessage_t nextLine(Load* ld)
     }
 }
 
-// The first token of the line just read; false when it has none.
-bool firstToken(const Load* ld, Token* tok)
-{
-    const char* cursor = (ld->line.data ? ld->line.data : "");
-    return takeToken(&cursor, tok);
-}
-
 // The magic line's first token must be "8585".
-ErrMessage_t readMagic(Load* ld)
+ErrMessage_t readMagic(const char* cursor)
 {
-    ErrMessage_t err = nextLine(ld);
-    if (err != ERR_NONE)
-        return err;
     Token tok;
-    if (!firstToken(ld, &tok) || tok.type != DATA_MAGIC)
-        return ERR_INVALIDFILE;
-    return ERR_NONE;
+    return takeToken(&cursor, &tok) && tok.type == DATA_MAGIC ? ERR_NONE : ERR_INVALIDFILE;
 }
 
-// The count line: one plain number from 1 to KMM_MAX_SEGMENTS.
-ErrMessage_t readCount(Load* ld, int32_t* numSegments)
+// The count line (n tokens): one plain number from 1 to KMM_MAX_SEGMENTS.
+ErrMessage_t readCount(const char* cursor, int32_t n, int32_t* numSegments)
 {
-    ErrMessage_t err = nextLine(ld);
-    if (err != ERR_NONE)
-        return err;
     Token tok;
-    if (ld->n != 1 || !firstToken(ld, &tok) || tok.type != DATA_INTEGER)
+    if (n != 1 || !takeToken(&cursor, &tok) || tok.type != DATA_INTEGER)
         return ERR_INVALIDFILE;
     uint32_t count = 0;
     if (KP_ReadDecimal(tok.at, tok.len, KMM_MAX_SEGMENTS, &count) != 0 || count < 1)
@@ -216,19 +181,15 @@ ErrMessage_t readCount(Load* ld, int32_t* numSegments)
     return ERR_NONE;
 }
 
-// The sizes line: exactly numSegments plain numbers. A size past INT32_MAX
-// cannot be reserved in any memory this manager has.
-ErrMessage_t readSizes(Load* ld, int32_t numSegments, int32_t* segSizes)
+// The sizes line (n tokens): exactly numSegments plain numbers. A size past
+// INT32_MAX cannot be reserved in any memory this manager has.
+ErrMessage_t readSizes(const char* cursor, int32_t n, int32_t numSegments, int32_t* segSizes)
 {
-    ErrMessage_t err = nextLine(ld);
-    if (err != ERR_NONE)
-        return err;
-    if (ld->n == 0)
+    if (n == 0)
         return ERR_INVALIDFILE;
-    if (ld->n != numSegments)
+    if (n != numSegments)
         return ERR_INVALIDINSTRUCTION;
     bool tooLarge = false;
-    const char* cursor = (ld->line.data ? ld->line.data : "");
     Token tok;
     for (int32_t i = 0; i < numSegments; i++) {
         takeToken(&cursor, &tok); // the line was counted: token i is there
@@ -316,21 +277,22 @@ ErrMessage_t placeValue(Load* ld, const Token& tok)
     return ERR_NONE;
 }
 
-// Reads the magic, count and sizes lines.
-ErrMessage_t readHeader(Load* ld, int32_t* numSegments, int32_t* segSizes)
-{
-    ErrMessage_t err = readMagic(ld);
-    if (err == ERR_NONE)
-        err = readCount(ld, numSegments);
-    if (err == ERR_NONE)
-        err = readSizes(ld, *numSegments, segSizes);
-    return err;
-}
-
-// Reads the header into *numSegments and segSizes and creates the process.
+// Reads the magic, count and sizes lines into *numSegments and segSizes and
+// creates the process.
 ErrMessage_t loadHeader(Load* ld, int32_t addr, int32_t* numSegments, int32_t* segSizes)
 {
-    ErrMessage_t err = readHeader(ld, numSegments, segSizes);
+    const char* text = nullptr;
+    ErrMessage_t err = nextLine(ld, &text);
+    if (err == ERR_NONE)
+        err = readMagic(text);
+    if (err == ERR_NONE)
+        err = nextLine(ld, &text);
+    if (err == ERR_NONE)
+        err = readCount(text, ld->n, numSegments);
+    if (err == ERR_NONE)
+        err = nextLine(ld, &text);
+    if (err == ERR_NONE)
+        err = readSizes(text, ld->n, *numSegments, segSizes);
     if (err != ERR_NONE)
         return err;
     const KelPlacer* placer = ld->kmm->placer;
@@ -356,9 +318,9 @@ ErrMessage_t loadValues(Load* ld)
     ld->segpos = 0;
     // A line that cannot be read is no end of the values: they would be
     // cut short without a word.
+    const char* cursor = nullptr;
     ErrMessage_t err = ERR_NONE;
-    for (err = nextLine(ld); err == ERR_NONE && ld->n > 0; err = nextLine(ld)) {
-        const char* cursor = (ld->line.data ? ld->line.data : "");
+    for (err = nextLine(ld, &cursor); err == ERR_NONE && ld->n > 0; err = nextLine(ld, &cursor)) {
         Token tok;
         while (err == ERR_NONE && takeToken(&cursor, &tok))
             err = placeValue(ld, tok);
@@ -376,8 +338,16 @@ char** GetExplodedLine(char* buf, int32_t len, std::FILE* fp, int32_t* n)
         *n = -1;
     if (!buf || len < 1 || !fp)
         return nullptr;
+    buf[0] = '\0';
     char** list = nullptr;
-    readLine(buf, len, fp, &list);
+    LineBuf line = {nullptr, 0, 0};
+    if (readWholeLine(fp, &line) == LINE_OK && line.data) {
+        size_t keep = std::min(line.len, static_cast<size_t>(len) - 1);
+        std::memcpy(buf, line.data, keep);
+        buf[keep] = '\0';
+        list = Explode(line.data);
+    }
+    std::free(line.data);
     if (list && n)
         *n = CountStrList(list);
     return list;
