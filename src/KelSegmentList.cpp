@@ -64,10 +64,7 @@ SegList* cutArea(SegList* list, const KelSegment& area, SegList** spare)
         KelSegment rest[2];
         switch (KMM_SubtractSegs(&node->seg, &area, rest)) {
         case 0:
-            if (!node->prev && !node->next) {
-                std::free(node);
-                return nullptr;
-            }
+            // With the last node gone survivor is still nullptr: nothing remains.
             node = unlinkAndFree(node);
             continue;
         case 2: {
@@ -111,18 +108,14 @@ SegList* KMM_CreateSegList(int32_t pos, int32_t len, SegList* prev, SegList* nex
 
 SegList* KMM_SeekSegListHead(SegList* list)
 {
-    if (!list)
-        return nullptr;
-    while (list->prev)
+    while (list && list->prev)
         list = list->prev;
     return list;
 }
 
 SegList* KMM_SeekSegListEnd(SegList* list)
 {
-    if (!list)
-        return nullptr;
-    while (list->next)
+    while (list && list->next)
         list = list->next;
     return list;
 }
@@ -145,12 +138,8 @@ int32_t KMM_FreeSegList(SegList* list)
 {
     if (!list)
         return -1;
-    SegList* node = KMM_SeekSegListHead(list);
-    while (node) {
-        SegList* next = node->next;
-        std::free(node);
-        node = next;
-    }
+    for (SegList* node = KMM_SeekSegListHead(list); node;)
+        node = unlinkAndFree(node);
     return 0;
 }
 
@@ -246,18 +235,14 @@ int32_t KMM_SubtractSegs(const KelSegment* seg1, const KelSegment* seg2, KelSegm
     int64_t d = static_cast<int64_t>(seg2->pos) - seg1->pos;
     int64_t end1 = segEnd(*seg1);
     int64_t end2 = segEnd(*seg2);
-    if (d > 0) {
-        // The lower remainder: from seg1's start up to seg2's start.
-        segOut[0] = {seg1->pos, static_cast<int32_t>(d)};
-        if (end2 >= end1)
-            return 1;
-        segOut[1] = {static_cast<int32_t>(end2), static_cast<int32_t>(end1 - end2)};
-        return 2;
-    }
-    if (end2 >= end1)
-        return 0;
-    segOut[0] = {static_cast<int32_t>(end2), static_cast<int32_t>(end1 - end2)};
-    return 1;
+    int32_t n = 0;
+    // The lower remainder: from seg1's start up to seg2's start.
+    if (d > 0)
+        segOut[n++] = {seg1->pos, static_cast<int32_t>(d)};
+    // The upper remainder: from seg2's end up to seg1's end.
+    if (end2 < end1)
+        segOut[n++] = {static_cast<int32_t>(end2), static_cast<int32_t>(end1 - end2)};
+    return n;
 }
 
 int32_t KMM_CutAreaFromSegList(SegList** list, int32_t pos, int32_t len)
