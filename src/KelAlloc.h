@@ -13,9 +13,7 @@
 #ifdef KELMEM_ALLOC_FAULTS
 #include <charconv>
 #include <cstring>
-#endif
 
-#ifdef KELMEM_ALLOC_FAULTS
 struct KelAllocFaults {
     int64_t made;    // requests since the counter was last reset
     int64_t failAt;  // the first request refused, counted from 1; 0 refuses none

@@ -73,12 +73,6 @@ const char* const kTableHead = "+-----------------------------------------------
 const char* const kMemoryHead = "+--------------------------------------------------\n"
                                 "| Memory Contents:\n";
 
-// True when {pos, len}, both not negative, ends inside memory.
-bool areaInMemory(const KelMM* kmm, int32_t pos, int32_t len)
-{
-    return static_cast<int64_t>(pos) + len <= kmm->memSize;
-}
-
 // Tags the cells of {pos, len} empty; only the tag is written.
 void markEmpty(KelMM* kmm, int32_t pos, int32_t len)
 {
@@ -148,20 +142,8 @@ bool sizesValid(int32_t nSegs, const int32_t* size)
     return true;
 }
 
-// The segment of process p after the first that holds addr, or nullptr:
-// the first segment holds the program and never accepts a store.
-const SegList* storeSegment(const Process* p, int32_t addr)
-{
-    // Every process has its first segment from its creation on.
-    const SegList* head = KMM_SeekSegListHead(p->segments);
-    for (const SegList* s = head->next; s; s = s->next) {
-        if (s->seg.pos <= addr && addr < static_cast<int64_t>(s->seg.pos) + s->seg.len)
-            return s;
-    }
-    return nullptr;
-}
-
-// Checks a store; on ERR_NONE *cell is the cell to write.
+// Checks a store; on ERR_NONE *cell is the cell to write. The first segment
+// holds the program and never accepts a store.
 ErrMessage_t findStoreCell(KelMM* kmm, int32_t process, int32_t addr, KelMem** cell)
 {
     if (!kmm || !kmm_IsSlot(process))
@@ -169,10 +151,16 @@ ErrMessage_t findStoreCell(KelMM* kmm, int32_t process, int32_t addr, KelMem** c
     const Process* p = kmm->processList[process];
     if (!p)
         return ERR_NOPROCESS;
-    if (addr < 0 || addr >= kmm->memSize || !storeSegment(p, addr))
+    if (addr < 0 || addr >= kmm->memSize)
         return ERR_INVALIDADDRESS;
-    *cell = &kmm->mem[addr];
-    return ERR_NONE;
+    // Every process has its first segment from its creation on.
+    for (const SegList* s = KMM_SeekSegListHead(p->segments)->next; s; s = s->next) {
+        if (s->seg.pos <= addr && addr < static_cast<int64_t>(s->seg.pos) + s->seg.len) {
+            *cell = &kmm->mem[addr];
+            return ERR_NONE;
+        }
+    }
+    return ERR_INVALIDADDRESS;
 }
 
 // Prints every cell of every area of the list, in list order.
@@ -214,7 +202,7 @@ ErrMessage_t KMM_AllocateSegmentAt(KelMM* kmm, int32_t pos, int32_t size)
 {
     if (!kmm || pos < 0 || size < 0)
         return ERR_UNKNOWN;
-    if (!areaInMemory(kmm, pos, size) || areaIsOwned(kmm, pos, size))
+    if (static_cast<int64_t>(pos) + size > kmm->memSize || areaIsOwned(kmm, pos, size))
         return ERR_INSUFFICIENTMEM;
     // An empty segment covers no cell; cutting it out of a free area would
     // split that area into two touching ones that never join again.

@@ -20,13 +20,6 @@ inline bool kmm_IsSlot(int32_t id)
     return id >= 0 && id < KMM_PROCESS_SLOTS;
 }
 
-// The process in slot id, or nullptr when kmm is null, id is no slot or the
-// slot is empty.
-inline Process* kmm_Process(const KelMM* kmm, int32_t id)
-{
-    return kmm && kmm_IsSlot(id) ? kmm->processList[id] : nullptr;
-}
-
 // The one encoding of a value in a cell: tag and value, the rest of the
 // cell's bytes cleared so that a string is always NUL-terminated.
 void kmm_SetInteger(KelMem* cell, uint32_t value);
