@@ -44,7 +44,7 @@ constexpr size_t kLoadBuffer = 4096;
 enum LineStatus : int32_t {
     LINE_OK,       // a line, or the end of the file
     LINE_TOOLONG,  // more than kMaxLine characters before the line feed
-    LINE_NOMEM,    // the line or its tokens did not fit in memory
+    LINE_NOMEM,    // the line did not fit in memory
     LINE_READERROR // the stream failed short of its end
 };
 

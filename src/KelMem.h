@@ -9,7 +9,6 @@
 #include "KelMemType.h"
 #include "KelOut.h"
 #include "KelProcess.h"
-#include "KelSegment.h"
 #include "KelSegmentList.h"
 
 // Result codes; 0 to 12 index ErrMessages.

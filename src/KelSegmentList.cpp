@@ -43,16 +43,6 @@ SegList* unlinkAndFree(SegList* node)
     return next;
 }
 
-// 1 when area shares a cell with a node of the list.
-bool listMeets(SegList* head, const KelSegment& area)
-{
-    for (SegList* node = head; node; node = node->next) {
-        if (KMM_AreaIntersectsSeg(&area, &node->seg))
-            return true;
-    }
-    return false;
-}
-
 // Takes area out of every node of the list, splitting a node around it with
 // a node taken from the chain *spare, which holds one for every split.
 // Returns the head of what remains, sorted; nullptr when nothing remains.
@@ -282,8 +272,10 @@ int32_t KMM_InsertSegNode(SegList** list, SegList* node)
     if (!list || !node || !areaIsValid(node->seg.pos, node->seg.len))
         return -1;
     SegList* head = KMM_SeekSegListHead(*list);
-    if (listMeets(head, node->seg))
-        return -1;
+    for (const SegList* s = head; s; s = s->next) {
+        if (KMM_AreaIntersectsSeg(&node->seg, &s->seg))
+            return -1;
+    }
     node->prev = nullptr;
     node->next = nullptr;
     if (!head) {
