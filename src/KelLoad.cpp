@@ -162,17 +162,25 @@ ErrMessage_t nextLine(Load* ld, const char** text)
 }
 
 // The magic line's first token must be "8585".
-ErrMessage_t readMagic(const char* cursor)
+ErrMessage_t readMagic(Load* ld)
 {
+    const char* cursor = nullptr;
+    ErrMessage_t err = nextLine(ld, &cursor);
+    if (err != ERR_NONE)
+        return err;
     Token tok;
     return takeToken(&cursor, &tok) && tok.type == DATA_MAGIC ? ERR_NONE : ERR_INVALIDFILE;
 }
 
-// The count line (n tokens): one plain number from 1 to KMM_MAX_SEGMENTS.
-ErrMessage_t readCount(const char* cursor, int32_t n, int32_t* numSegments)
+// The count line: one plain number from 1 to KMM_MAX_SEGMENTS.
+ErrMessage_t readCount(Load* ld, int32_t* numSegments)
 {
+    const char* cursor = nullptr;
+    ErrMessage_t err = nextLine(ld, &cursor);
+    if (err != ERR_NONE)
+        return err;
     Token tok;
-    if (n != 1 || !takeToken(&cursor, &tok) || tok.type != DATA_INTEGER)
+    if (ld->n != 1 || !takeToken(&cursor, &tok) || tok.type != DATA_INTEGER)
         return ERR_INVALIDFILE;
     uint32_t count = 0;
     if (KP_ReadDecimal(tok.at, tok.len, KMM_MAX_SEGMENTS, &count) != 0 || count < 1)
@@ -181,13 +189,17 @@ ErrMessage_t readCount(const char* cursor, int32_t n, int32_t* numSegments)
     return ERR_NONE;
 }
 
-// The sizes line (n tokens): exactly numSegments plain numbers. A size past
-// INT32_MAX cannot be reserved in any memory this manager has.
-ErrMessage_t readSizes(const char* cursor, int32_t n, int32_t numSegments, int32_t* segSizes)
+// The sizes line: exactly numSegments plain numbers. A size past INT32_MAX
+// cannot be reserved in any memory this manager has.
+ErrMessage_t readSizes(Load* ld, int32_t numSegments, int32_t* segSizes)
 {
-    if (n == 0)
+    const char* cursor = nullptr;
+    ErrMessage_t err = nextLine(ld, &cursor);
+    if (err != ERR_NONE)
+        return err;
+    if (ld->n == 0)
         return ERR_INVALIDFILE;
-    if (n != numSegments)
+    if (ld->n != numSegments)
         return ERR_INVALIDINSTRUCTION;
     bool tooLarge = false;
     Token tok;
@@ -281,18 +293,11 @@ ErrMessage_t placeValue(Load* ld, const Token& tok)
 // creates the process.
 ErrMessage_t loadHeader(Load* ld, int32_t addr, int32_t* numSegments, int32_t* segSizes)
 {
-    const char* text = nullptr;
-    ErrMessage_t err = nextLine(ld, &text);
+    ErrMessage_t err = readMagic(ld);
     if (err == ERR_NONE)
-        err = readMagic(text);
+        err = readCount(ld, numSegments);
     if (err == ERR_NONE)
-        err = nextLine(ld, &text);
-    if (err == ERR_NONE)
-        err = readCount(text, ld->n, numSegments);
-    if (err == ERR_NONE)
-        err = nextLine(ld, &text);
-    if (err == ERR_NONE)
-        err = readSizes(text, ld->n, *numSegments, segSizes);
+        err = readSizes(ld, *numSegments, segSizes);
     if (err != ERR_NONE)
         return err;
     const KelPlacer* placer = ld->kmm->placer;
