@@ -89,9 +89,9 @@ void cutAndEcho(const char* strIn, KelOut* out, int32_t line, Line* ln)
             runEnd = tok + len;
         }
         if (ln->n < kGrammarTokens) {
-            Token& t = ln->tok[ln->n];
-            t = Token{tok, len, -1, -1};
-            t.type = KP_ClassifyIndexed(tok, len, ln->table, *ln->index, &t.sub);
+            int32_t sub = -1;
+            const int32_t type = KP_ClassifyIndexed(tok, len, ln->table, *ln->index, &sub);
+            ln->tok[ln->n] = Token{tok, len, type, sub};
         }
         if (ln->n < INT32_MAX) // GCOVR_EXCL_BR_LINE: 2^31 tokens do not fit in memory
             ln->n++;
