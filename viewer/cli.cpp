@@ -121,7 +121,8 @@ CliAction kv_ParseArgs(int argc, char** argv, Options* opt, std::string* error)
             break;
         case OPT_POLICY:
             if (!kv_ReadPolicy(optarg, &opt->policy)) {
-                *error = std::string("unknown policy '") + optarg + "' (first, best, worst or next)";
+                *error =
+                    std::string("unknown policy '") + optarg + "' (first, best, worst or next)";
                 return CliAction::Usage;
             }
             break;

@@ -22,12 +22,7 @@ const char kNoscriptPlace[] = "<!--@KELMEM_NOSCRIPT@-->";
 std::string areaList(const std::vector<Area>& list)
 {
     std::string s;
-    for (const Area& a : list) {
-        if (a.len <= 0)
-            continue;
-        s += s.empty() ? "" : ", ";
-        kv_AppendRange(&s, a.pos, a.len);
-    }
+    kv_AppendRanges(&s, list, ", ");
     return s.empty() ? "none" : s;
 }
 

@@ -220,18 +220,28 @@ void kv_JsonQuoted(Writer& o, std::string_view bytes, bool html)
 
 namespace {
 
+// Writes each item of list with write(item), comma-separated.
+template <typename List, typename Write> void commaList(Writer& o, const List& list, Write write)
+{
+    bool first = true;
+    for (const auto& item : list) {
+        if (!first)
+            o.put(',');
+        first = false;
+        write(item);
+    }
+}
+
 void areas(Writer& o, const std::vector<Area>& list)
 {
     o.put('[');
-    for (size_t i = 0; i < list.size(); i++) {
-        if (i)
-            o.put(',');
+    commaList(o, list, [&](const Area& a) {
         o.put('[');
-        o.num(list[i].pos);
+        o.num(a.pos);
         o.put(',');
-        o.num(list[i].len);
+        o.num(a.len);
         o.put(']');
-    }
+    });
     o.put(']');
 }
 
@@ -244,47 +254,22 @@ void process(Writer& o, int32_t id, const std::vector<Area>& segs)
     o.put('}');
 }
 
-// Writes each live process with write(id), comma-separated.
-template <typename Write> void liveProcesses(Writer& o, const MemState& st, Write write)
-{
-    bool first = true;
-    for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
-        if (!st.live[id])
-            continue;
-        if (!first)
-            o.put(',');
-        first = false;
-        write(id);
-    }
-}
-
 void cell(Writer& o, const CellChange& c, bool html)
 {
+    static constexpr std::string_view kKinds[] = {"empty", "int", "str", "ins",
+                                                  "unset"}; // by CellKind
     o.put('[');
     o.num(c.addr);
-    switch (c.kind) {
-    case CellKind::Int:
-        o.put(",\"int\",");
+    o.put(",\"");
+    o.put(kKinds[static_cast<size_t>(c.kind)]);
+    o.put("\",");
+    // An instruction without a name is written as its number.
+    if (c.kind == CellKind::Empty || c.kind == CellKind::Unset)
+        o.put("null");
+    else if (c.kind == CellKind::Int || (c.kind == CellKind::Ins && c.text.empty()))
         o.num(c.value);
-        break;
-    case CellKind::Str:
-        o.put(",\"str\",");
+    else
         kv_JsonQuoted(o, c.text, html);
-        break;
-    case CellKind::Ins:
-        o.put(",\"ins\",");
-        if (c.text.empty())
-            o.num(c.value);
-        else
-            kv_JsonQuoted(o, c.text, html);
-        break;
-    case CellKind::Empty:
-        o.put(",\"empty\",null");
-        break;
-    case CellKind::Unset:
-        o.put(",\"unset\",null");
-        break;
-    }
     o.put(']');
 }
 
@@ -309,15 +294,9 @@ void fraction(Writer& o, int32_t tenThousandths)
 }
 
 // Writes the numbers of list, comma-separated.
-template <typename List> void numbers(Writer& o, const List& list)
+void numbers(Writer& o, const std::vector<int32_t>& list)
 {
-    bool first = true;
-    for (const auto& v : list) {
-        if (!first)
-            o.put(',');
-        first = false;
-        o.num(v);
-    }
+    commaList(o, list, [&](int64_t v) { o.num(v); });
 }
 
 void position(Writer& o, int32_t pos)
@@ -364,7 +343,15 @@ void stepError(Writer& o, ErrMessage_t code, bool html)
 template <typename Process> void stepState(Writer& o, const MemState& st, Process process)
 {
     o.put(",\"processes\":[");
-    liveProcesses(o, st, process);
+    bool first = true;
+    for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
+        if (!st.live[id])
+            continue;
+        if (!first)
+            o.put(',');
+        first = false;
+        process(id);
+    }
     o.put("],\"free\":");
     areas(o, st.free);
     o.put(",\"cells\":[");
@@ -372,11 +359,7 @@ template <typename Process> void stepState(Writer& o, const MemState& st, Proces
 
 void stepCells(Writer& o, const Step& s, bool html)
 {
-    for (size_t i = 0; i < s.cells.size(); i++) {
-        if (i)
-            o.put(',');
-        cell(o, s.cells[i], html);
-    }
+    commaList(o, s.cells, [&](const CellChange& c) { cell(o, c, html); });
 }
 
 // The close of the cells and the stats.
@@ -497,11 +480,7 @@ void kv_JsonMeta(std::string* out, const std::vector<std::string>& files, bool h
             kv_JsonQuoted(o, policy, html);
         }
         o.put(",\"files\":[");
-        for (size_t i = 0; i < files.size(); i++) {
-            if (i)
-                o.put(',');
-            kv_JsonQuoted(o, files[i], html);
-        }
+        commaList(o, files, [&](const std::string& f) { kv_JsonQuoted(o, f, html); });
         // The text of each result code 0 to 11, then that of ERR_UNKNOWN.
         o.put("],\"errors\":[");
         for (int32_t code = ERR_INVALIDINPUT; code < ERR_NONE; code++) {

@@ -79,8 +79,8 @@ class JsonLinesSink : public Sink {
     void sendFull();
     BlockWriter* out_;
     JsonStateText kept_;
-    RoomBuffer buf_;   // lines gathered for the next write
-    std::string line_; // an event other than a step, as it is written
+    RoomBuffer buf_;     // lines gathered for the next write
+    std::string line_;   // an event other than a step, as it is written
     std::string policy_; // a replay's policy; empty for the run as written
 };
 
