@@ -6,10 +6,8 @@
 #include "explain.h"
 
 #include <algorithm>
-#include <cstring>
 #include <string_view>
 
-#include "KelOut.h"
 #include "kelparse.h"
 #include "placement.h"
 
