@@ -17,6 +17,7 @@ struct PolicyName {
     int32_t Placements::*place; // its answer among the what-if placements
 };
 
+// In the order of Policy: entry() looks a policy up by its value.
 constexpr PolicyName kPolicies[] = {
     {Policy::Script, "", "the script", nullptr},
     {Policy::First, "first", "first fit", &Placements::first},
@@ -27,11 +28,7 @@ constexpr PolicyName kPolicies[] = {
 
 const PolicyName& entry(Policy p)
 {
-    for (const PolicyName& n : kPolicies) {
-        if (n.policy == p)
-            return n;
-    }
-    return kPolicies[0];
+    return kPolicies[static_cast<size_t>(p)];
 }
 
 } // namespace

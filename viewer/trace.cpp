@@ -122,10 +122,27 @@ class Tracer {
         return out->len ? std::string_view(out->buf, out->len) : std::string_view();
     }
 
-    // Collects the cells in [from, to) that differ from the copy and brings
-    // the copy up to date.
-    void diffCells(size_t from, size_t to)
+    // Where the line's load was placed: its address, or the replay's
+    // answer once the loader asked; -1 when it went nowhere.
+    int32_t placedAt(const KelCommand& cmd) const
     {
+        return replay_->asked ? replay_->at : cmd.addr;
+    }
+
+    // The line's cell changes, among the cells in memory the runner says
+    // it may have written (a replayed load wrote them where its policy put
+    // it); the copy is brought up to date.
+    void lineCells(const KelEffect& fx, const KelCommand* cmd)
+    {
+        step_.cells.clear();
+        int64_t pos = fx.pos;
+        if (cmd && cmd->command == COMMAND_LOADFILE && replay_->asked)
+            pos = replay_->at;
+        if (fx.len <= 0 || pos < 0)
+            return;
+        const auto n = static_cast<int64_t>(cells_.size());
+        const auto from = static_cast<size_t>(std::min(pos, n));
+        const auto to = static_cast<size_t>(std::min(pos + fx.len, n));
         const KelMem* mem = kmm_->mem;
         // Equal bytes are equal cells: the common case costs one comparison.
         if (std::memcmp(cells_.data() + from, mem + from, (to - from) * sizeof(KelMem)) == 0)
@@ -138,34 +155,6 @@ class Tracer {
             step_.cells.emplace_back();
             describeCell(static_cast<int32_t>(i), mem[i], &step_.cells.back());
         }
-    }
-
-    // Compares the cells [pos, pos + len) that lie in memory.
-    void diffArea(int64_t pos, int64_t len)
-    {
-        const auto n = static_cast<int64_t>(cells_.size());
-        const int64_t from = std::min(std::max<int64_t>(pos, 0), n);
-        const int64_t to = std::min(std::max(pos + len, from), n);
-        diffCells(static_cast<size_t>(from), static_cast<size_t>(to));
-    }
-
-    // Where the line's load was placed: its address, or the replay's
-    // answer once the loader asked; -1 when it went nowhere.
-    int32_t placedAt(const KelCommand& cmd) const
-    {
-        return replay_->asked ? replay_->at : cmd.addr;
-    }
-
-    // The line's cell changes, among the cells the runner says it may have
-    // written; a replayed load wrote them where its policy put it.
-    void lineCells(const KelEffect& fx, const KelCommand* cmd)
-    {
-        step_.cells.clear();
-        int64_t pos = fx.pos;
-        if (cmd && cmd->command == COMMAND_LOADFILE && replay_->asked)
-            pos = replay_->at;
-        if (fx.len > 0 && pos >= 0)
-            diffArea(pos, fx.len);
     }
 
     // The request and placements of a LoadFile whose sizes the loader read.
