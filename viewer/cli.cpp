@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 namespace kv {
 
@@ -70,6 +71,13 @@ std::string refused(int c, const char* arg)
     return std::string("unknown option '") + arg + "'";
 }
 
+// A usage error, with message in *error.
+CliAction usage(std::string* error, std::string message)
+{
+    *error = std::move(message);
+    return CliAction::Usage;
+}
+
 } // namespace
 
 CliAction kv_ParseArgs(int argc, char** argv, Options* opt, std::string* error)
@@ -81,43 +89,35 @@ CliAction kv_ParseArgs(int argc, char** argv, Options* opt, std::string* error)
     while ((c = getopt_long(argc, argv, ":f:o:hV", kLongOptions, nullptr)) != -1) {
         switch (c) {
         case 'f':
-            if (!readChoice(optarg, kFormats, &opt->format)) {
-                *error = std::string("unknown format '") + optarg + "' (text, json or html)";
-                return CliAction::Usage;
-            }
+            if (!readChoice(optarg, kFormats, &opt->format))
+                return usage(error,
+                             std::string("unknown format '") + optarg + "' (text, json or html)");
             formatGiven = true;
             break;
         case 'o':
-            if (*optarg == '\0') {
-                *error = "the output file's name is empty";
-                return CliAction::Usage;
-            }
+            if (*optarg == '\0')
+                return usage(error, "the output file's name is empty");
             opt->output = optarg;
             break;
         case OPT_COLOR:
-            if (!readChoice(optarg, kColors, &opt->color)) {
-                *error =
-                    std::string("unknown colour mode '") + optarg + "' (auto, always or never)";
-                return CliAction::Usage;
-            }
+            if (!readChoice(optarg, kColors, &opt->color))
+                return usage(error, std::string("unknown colour mode '") + optarg +
+                                        "' (auto, always or never)");
             break;
         case OPT_QUIZ:
             opt->quiz = true;
             break;
         case OPT_POLICY:
-            if (!kv_ReadPolicy(optarg, &opt->policy)) {
-                *error =
-                    std::string("unknown policy '") + optarg + "' (first, best, worst or next)";
-                return CliAction::Usage;
-            }
+            if (!kv_ReadPolicy(optarg, &opt->policy))
+                return usage(error, std::string("unknown policy '") + optarg +
+                                        "' (first, best, worst or next)");
             break;
         case 'h':
             return CliAction::Help;
         case 'V':
             return CliAction::Version;
         default:
-            *error = refused(c, argv[optind - 1]);
-            return CliAction::Usage;
+            return usage(error, refused(c, argv[optind - 1]));
         }
     }
     for (int i = optind; i < argc; i++)
@@ -126,14 +126,10 @@ CliAction kv_ParseArgs(int argc, char** argv, Options* opt, std::string* error)
     const std::string_view suffix = output.substr(std::min(output.rfind('.'), output.size()));
     if (!formatGiven && !readChoice(suffix, kSuffixes, &opt->format))
         opt->format = Format::Text;
-    if (opt->quiz && opt->format != Format::Html) {
-        *error = "--quiz goes only with the html format";
-        return CliAction::Usage;
-    }
-    if (opt->scripts.empty()) {
-        *error = "no script named";
-        return CliAction::Usage;
-    }
+    if (opt->quiz && opt->format != Format::Html)
+        return usage(error, "--quiz goes only with the html format");
+    if (opt->scripts.empty())
+        return usage(error, "no script named");
     return CliAction::Run;
 }
 
