@@ -35,11 +35,10 @@ bool hasSizes(const ExplainInput& in)
 // The free area of list that holds all of [pos, pos + len), or nullptr.
 const Area* holeHolding(const std::vector<Area>& list, int64_t pos, int64_t len)
 {
-    for (const Area& a : list) {
-        if (a.len > 0 && a.pos <= pos && pos + len <= a.end())
-            return &a;
-    }
-    return nullptr;
+    const auto it = std::find_if(list.begin(), list.end(), [&](const Area& a) {
+        return a.len > 0 && a.pos <= pos && pos + len <= a.end();
+    });
+    return it == list.end() ? nullptr : &*it;
 }
 
 // The lowest of the largest free areas; the list holds at least one.

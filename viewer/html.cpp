@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 
 #include "json.h"
 #include "page_data.h"
@@ -87,11 +86,8 @@ void HtmlSink::end(uint64_t steps, const MemState& last)
 bool HtmlSink::finish(BlockWriter* out, bool quiz, std::string* error)
 {
     if (steps_ > kHtmlMaxSteps) {
-        *error = "the run has ";
-        kv_AppendDecimal(error, static_cast<int64_t>(steps_));
-        *error += " steps; a page shows at most ";
-        kv_AppendDecimal(error, static_cast<int64_t>(kHtmlMaxSteps));
-        *error += " (use --format=json for longer runs)";
+        *error = "the run has " + std::to_string(steps_) + " steps; a page shows at most " +
+                 std::to_string(kHtmlMaxSteps) + " (use --format=json for longer runs)";
         return false;
     }
     if (!spool_ || spooled_.error() != 0) {
@@ -153,9 +149,7 @@ std::string kv_NoscriptTable(const MemState& st)
     for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
         if (!st.live[id])
             continue;
-        t += "<tr><td>P";
-        kv_AppendDecimal(&t, id);
-        t += "</td><td>" + areaList(st.segs[id]) + "</td></tr>";
+        t += "<tr><td>P" + std::to_string(id) + "</td><td>" + areaList(st.segs[id]) + "</td></tr>";
     }
     t += "<tr><td>free</td><td>" + areaList(st.free) + "</td></tr></table>";
     return t;

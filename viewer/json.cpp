@@ -256,8 +256,8 @@ void process(Writer& o, int32_t id, const std::vector<Area>& segs)
 
 void cell(Writer& o, const CellChange& c, bool html)
 {
-    static constexpr std::string_view kKinds[] = {"empty", "int", "str", "ins",
-                                                  "unset"}; // by CellKind
+    // The names of the kinds, by CellKind.
+    static constexpr std::string_view kKinds[] = {"empty", "int", "str", "ins", "unset"};
     o.put('[');
     o.num(c.addr);
     o.put(",\"");
