@@ -37,6 +37,21 @@ bool copySpool(std::FILE* spool, BlockWriter* out)
     return !std::ferror(spool);
 }
 
+// The final state as an HTML table (the page's <noscript> content).
+std::string noscriptTable(const MemState& st)
+{
+    // Only numbers and fixed words go in, so nothing here needs escaping.
+    std::string t = "<table><caption>Memory after the last step</caption>"
+                    "<tr><th scope=\"col\">Process</th><th scope=\"col\">Segments</th></tr>";
+    for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
+        if (!st.live[id])
+            continue;
+        t += "<tr><td>P" + std::to_string(id) + "</td><td>" + areaList(st.segs[id]) + "</td></tr>";
+    }
+    t += "<tr><td>free</td><td>" + areaList(st.free) + "</td></tr></table>";
+    return t;
+}
+
 } // namespace
 
 HtmlSink::HtmlSink() : spool_(std::tmpfile()), spooled_(spool_) {}
@@ -118,7 +133,7 @@ bool HtmlSink::finish(BlockWriter* out, bool quiz, std::string* error)
         } else if (p.name == kOptionsPlace) {
             out->write(quiz ? "{\"quiz\":true}" : "{\"quiz\":false}");
         } else {
-            out->write(kv_NoscriptTable(last_));
+            out->write(noscriptTable(last_));
         }
         from = p.at + p.name.size();
     }
@@ -139,20 +154,6 @@ bool kv_TracePage(const std::vector<std::string>& scripts, Policy policy, HtmlSi
             traced = kv_Trace(scripts, page, p);
     }
     return traced;
-}
-
-std::string kv_NoscriptTable(const MemState& st)
-{
-    // Only numbers and fixed words go in, so nothing here needs escaping.
-    std::string t = "<table><caption>Memory after the last step</caption>"
-                    "<tr><th scope=\"col\">Process</th><th scope=\"col\">Segments</th></tr>";
-    for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
-        if (!st.live[id])
-            continue;
-        t += "<tr><td>P" + std::to_string(id) + "</td><td>" + areaList(st.segs[id]) + "</td></tr>";
-    }
-    t += "<tr><td>free</td><td>" + areaList(st.free) + "</td></tr></table>";
-    return t;
 }
 
 } // namespace kv

@@ -200,7 +200,10 @@ char* kv_JsonEscape(char* w, std::string_view bytes, bool html)
     return html ? escapeFast<true>(w, s, bytes.size()) : escapeFast<false>(w, s, bytes.size());
 }
 
-void kv_JsonQuoted(Writer& o, std::string_view bytes, bool html)
+namespace {
+
+// The bytes as a JSON string, quotes included, through o.
+void quoted(Writer& o, std::string_view bytes, bool html)
 {
     // Every byte takes at most kEscapeMax bytes escaped.
     if (bytes.size() > (SIZE_MAX - 2) / kEscapeMax)
@@ -217,8 +220,6 @@ void kv_JsonQuoted(Writer& o, std::string_view bytes, bool html)
         std::abort();
     o.wrote(w);
 }
-
-namespace {
 
 // Writes each item of list with write(item), comma-separated.
 template <typename List, typename Write> void commaList(Writer& o, const List& list, Write write)
@@ -269,7 +270,7 @@ void cell(Writer& o, const CellChange& c, bool html)
     else if (c.kind == CellKind::Int || (c.kind == CellKind::Ins && c.text.empty()))
         o.num(c.value);
     else
-        kv_JsonQuoted(o, c.text, html);
+        quoted(o, c.text, html);
     o.put(']');
 }
 
@@ -312,7 +313,7 @@ void position(Writer& o, int32_t pos)
 void stepStart(Writer& o, std::string_view file, bool html)
 {
     o.put("{\"type\":\"step\",\"file\":");
-    kv_JsonQuoted(o, file, html);
+    quoted(o, file, html);
     o.put(",\"line\":");
 }
 
@@ -323,9 +324,9 @@ void stepLine(Writer& o, const Step& s, bool html)
     o.put(",\"fileLine\":");
     o.num(s.fileLine);
     o.put(",\"text\":");
-    kv_JsonQuoted(o, s.text, html);
+    quoted(o, s.text, html);
     o.put(",\"output\":");
-    kv_JsonQuoted(o, s.output, html);
+    quoted(o, s.output, html);
 }
 
 void stepError(Writer& o, ErrMessage_t code, bool html)
@@ -333,7 +334,7 @@ void stepError(Writer& o, ErrMessage_t code, bool html)
     o.put(",\"error\":");
     const char* error = KMM_ErrorText(code);
     if (error)
-        kv_JsonQuoted(o, error, html);
+        quoted(o, error, html);
     else
         o.put("null");
 }
@@ -401,7 +402,7 @@ void stepTail(Writer& o, const Step& s, bool html)
     }
     o.put(",\"explain\":");
     if (s.hasExplain)
-        kv_JsonQuoted(o, s.explain, html);
+        quoted(o, s.explain, html);
     else
         o.put("null");
     o.put('}');
@@ -464,7 +465,7 @@ void keptStep(Writer& o, const Step& s, bool html, const JsonStateText& kept)
 
 void kv_JsonString(std::string* out, std::string_view bytes, bool html)
 {
-    kv_AppendWith(out, [&](Writer& o) { kv_JsonQuoted(o, bytes, html); });
+    kv_AppendWith(out, [&](Writer& o) { quoted(o, bytes, html); });
 }
 
 void kv_JsonMeta(std::string* out, const std::vector<std::string>& files, bool html,
@@ -472,22 +473,22 @@ void kv_JsonMeta(std::string* out, const std::vector<std::string>& files, bool h
 {
     kv_AppendWith(out, [&](Writer& o) {
         o.put("{\"type\":\"meta\",\"schema\":\"kelmem-trace/1\",\"version\":");
-        kv_JsonQuoted(o, KELMEM_VERSION, html);
+        quoted(o, KELMEM_VERSION, html);
         o.put(",\"memory\":");
         o.num(kCells);
         if (!policy.empty()) {
             o.put(",\"policy\":");
-            kv_JsonQuoted(o, policy, html);
+            quoted(o, policy, html);
         }
         o.put(",\"files\":[");
-        commaList(o, files, [&](const std::string& f) { kv_JsonQuoted(o, f, html); });
+        commaList(o, files, [&](const std::string& f) { quoted(o, f, html); });
         // The text of each result code 0 to 11, then that of ERR_UNKNOWN.
         o.put("],\"errors\":[");
         for (int32_t code = ERR_INVALIDINPUT; code < ERR_NONE; code++) {
-            kv_JsonQuoted(o, KMM_ErrorText(static_cast<ErrMessage_t>(code)), html);
+            quoted(o, KMM_ErrorText(static_cast<ErrMessage_t>(code)), html);
             o.put(',');
         }
-        kv_JsonQuoted(o, KMM_ErrorText(ERR_UNKNOWN), html);
+        quoted(o, KMM_ErrorText(ERR_UNKNOWN), html);
         o.put("]}");
     });
 }
@@ -496,9 +497,9 @@ void kv_JsonBanner(std::string* out, std::string_view file, std::string_view out
 {
     kv_AppendWith(out, [&](Writer& o) {
         o.put("{\"type\":\"banner\",\"file\":");
-        kv_JsonQuoted(o, file, html);
+        quoted(o, file, html);
         o.put(",\"output\":");
-        kv_JsonQuoted(o, output, html);
+        quoted(o, output, html);
         o.put('}');
     });
 }

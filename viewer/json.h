@@ -20,9 +20,6 @@ namespace kv {
 // stand inside a <script> element.
 void kv_JsonString(std::string* out, std::string_view bytes, bool html);
 
-// The same bytes as a JSON string, quotes included, through o.
-void kv_JsonQuoted(Writer& o, std::string_view bytes, bool html);
-
 // The escape rule alone: writes bytes escaped (without quotes) at w, which
 // has room for 6 bytes per byte; the end of what it wrote. kv_JsonEscape
 // finds the bytes that go through as they are eight at a time (the trace's
