@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -97,8 +98,8 @@ int32_t tableSize(const char* const* const* table)
 
 // Classifies tok against table and checks type, sub-type and every single
 // pattern against the written-out matcher.
-void classify(const char* tok, const char* const* const* table, const char* name,
-              bool typesDisjoint)
+void classify(const char* tok, const char* const* const* table, const KP_FirstIndex& index,
+              const char* name, bool typesDisjoint)
 {
     const int32_t lists = tableSize(table);
     int32_t expectType = -1;
@@ -135,6 +136,13 @@ void classify(const char* tok, const char* const* const* table, const char* name
     int32_t sub = DetermineSubType(type, tok, table);
     fz_require((type < 0) == (sub < 0), "token \"%s\": type %d but sub-type %d in %s", tok, type,
                sub, name);
+    // The runner's path: the same answer through the first-byte index.
+    int32_t indexedSub = -2;
+    const int32_t indexed =
+        KP_ClassifyIndexed(tok, static_cast<int32_t>(std::strlen(tok)), table, index, &indexedSub);
+    fz_require(indexed == type && indexedSub == sub,
+               "KP_ClassifyIndexed(\"%s\", %s) gave %d/%d, expected %d/%d", tok, name, indexed,
+               indexedSub, type, sub);
 }
 
 } // namespace
@@ -160,8 +168,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         fz_require(!(tok[0] == '/' && tok[1] == '/'), "token %zu begins with //", i);
         fz_require(expect[i] == tok, "token %zu is \"%s\", expected \"%s\"", i, tok,
                    expect[i].c_str());
-        classify(tok, Arguments, "Arguments", true);
-        classify(tok, DataType_List, "DataType_List", false);
+        static const KP_FirstIndex argumentsIndex = KP_IndexOf(Arguments);
+        static const KP_FirstIndex dataTypeIndex = KP_IndexOf(DataType_List);
+        classify(tok, Arguments, argumentsIndex, "Arguments", true);
+        classify(tok, DataType_List, dataTypeIndex, "DataType_List", false);
     }
     FreeStrList(list);
 

@@ -121,6 +121,16 @@ inline char* KO_Decimal(char* w, int64_t v)
 // returns its length; the bytes after it are overwritten with no meaning.
 inline size_t KO_IntText(char* text, int32_t value, int32_t width)
 {
+    // Addresses, sizes, ids and counts: below 10,000 in at most four columns.
+    if (value >= 0 && value < 10000 && width <= 4) {
+        const auto v = static_cast<uint32_t>(value);
+        const size_t digits = 1 + (v >= 10) + (v >= 100) + (v >= 1000);
+        const size_t n =
+            width > 0 && static_cast<size_t>(width) > digits ? static_cast<size_t>(width) : digits;
+        std::memset(text, ' ', 4);
+        ko_DigitsBefore(text + n, v);
+        return n;
+    }
     const uint32_t mag =
         value < 0 ? 0U - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
     const size_t len = ko_DecimalDigits(mag) + (value < 0 ? 1 : 0);

@@ -43,16 +43,19 @@ constexpr int32_t kGrammarTokens = 4;
 // Bytes of the script read at a time.
 constexpr size_t kReadBlock = size_t{32} * 1024;
 
-// A token where it stands in the line.
+// A token where it stands in the line, and what the grammar made of it.
 struct Token {
     const char* at;
     int32_t len;
+    int32_t type; // the list of the table it matched, -1 when none
+    int32_t sub;  // the pattern of that list it matched, -1 when none
 };
 
 // Width of the line number in an echo ("%4d").
 constexpr int32_t kLabelWidth = 4;
 
-// A script line's first tokens and the number of all its tokens.
+// A script line's first tokens, each classified once, and the number of
+// all its tokens.
 struct Line {
     Token tok[kGrammarTokens];
     int32_t n;
@@ -85,8 +88,11 @@ void cutAndEcho(const char* strIn, KelOut* out, int32_t line, Line* ln)
             run = tok;
             runEnd = tok + len;
         }
-        if (ln->n < kGrammarTokens)
-            ln->tok[ln->n] = Token{tok, len};
+        if (ln->n < kGrammarTokens) {
+            Token& t = ln->tok[ln->n];
+            t = Token{tok, len, -1, -1};
+            t.type = KP_ClassifyIndexed(tok, len, ln->table, *ln->index, &t.sub);
+        }
         if (ln->n < INT32_MAX) // GCOVR_EXCL_BR_LINE: 2^31 tokens do not fit in memory
             ln->n++;
     }
@@ -99,13 +105,7 @@ void cutAndEcho(const char* strIn, KelOut* out, int32_t line, Line* ln)
 }
 
 // The grammar: every token is classified against the table by the pattern
-// matcher, and only then converted by ReadFromType's rule.
-// The type of the line's token i, and in *sub the pattern it matched.
-ArgType_e typeOf(const Line& ln, int32_t i, int32_t* sub)
-{
-    return static_cast<ArgType_e>(
-        KP_ClassifyIndexed(ln.tok[i].at, ln.tok[i].len, ln.table, *ln.index, sub));
-}
+// matcher (as it is cut), and only then converted by ReadFromType's rule.
 
 // ReadFromType over a token where it stands: the value after the token's
 // first character, into *number or text (KMM_STRING_MAX + 1 bytes).
@@ -135,8 +135,7 @@ int32_t readToken(ArgType_e type, const Token& t, uint32_t* number, char* text)
 // by ReadFromType's rule, into *number or text.
 bool readArg(const Line& ln, int32_t i, ArgType_e type, uint32_t* number, char* text)
 {
-    int32_t sub = -1;
-    return typeOf(ln, i, &sub) == type && readToken(type, ln.tok[i], number, text) == 0;
+    return ln.tok[i].type == type && readToken(type, ln.tok[i], number, text) == 0;
 }
 
 // The address of the line's third token, below memSize, compared unsigned.
@@ -154,13 +153,11 @@ bool readAddress(const Line& ln, const KelMM* kmm, int32_t* addr)
 bool readHead(const Line& ln, KelCommand* cmd)
 {
     uint32_t process = 0;
-    int32_t command = -1;
     if (ln.n < 2 || !readArg(ln, 0, TYPE_PROCESS, &process, nullptr) ||
-        process >= static_cast<uint32_t>(KMM_PROCESS_SLOTS) ||
-        typeOf(ln, 1, &command) != TYPE_COMMAND)
+        process >= static_cast<uint32_t>(KMM_PROCESS_SLOTS) || ln.tok[1].type != TYPE_COMMAND)
         return false;
     cmd->process = static_cast<int32_t>(process);
-    cmd->command = static_cast<CommandType_e>(command);
+    cmd->command = static_cast<CommandType_e>(ln.tok[1].sub);
     return true;
 }
 
@@ -283,7 +280,8 @@ void banner(KelMM* kmm, const char* what, const char* file, const char* dashes,
     KO_Puts(kmm->out, " ");
     KO_Puts(kmm->out, file);
     KO_Puts(kmm->out, dashes);
-    tell(obs, KelEvent{EVENT_BANNER, file, 0, nullptr, ERR_NONE, nullptr, KelEffect{false, 0, 0}, 0});
+    tell(obs,
+         KelEvent{EVENT_BANNER, file, 0, nullptr, ERR_NONE, nullptr, KelEffect{false, 0, 0}, 0});
 }
 
 void bannerResult(KelMM* kmm, const char* file, int32_t result, const KelObserver* obs)
@@ -388,7 +386,7 @@ int32_t ReadFromType(ArgType_e type, const char* str, void* buffer)
 {
     if (!str || !buffer)
         return -1;
-    const Token t{str, static_cast<int32_t>(std::strlen(str))};
+    const Token t{str, static_cast<int32_t>(std::strlen(str)), -1, -1};
     uint32_t value = 0;
     if (readToken(type, t, &value, static_cast<char*>(buffer)) != 0)
         return -1;

@@ -13,18 +13,8 @@
 #include <cstring>
 
 #include "KelAlloc.h"
-#include "kelparse_internal.h"
 
 namespace {
-
-// The characters that end a token: NUL and the six white-space characters.
-// Looked up rather than compared, as every character of a script passes here.
-constexpr std::array<bool, 256> kEndsToken = [] {
-    std::array<bool, 256> ends{};
-    for (int c = 0; c < 256; c++)
-        ends[static_cast<size_t>(c)] = c == '\0' || kp_IsSpace(static_cast<unsigned char>(c));
-    return ends;
-}();
 
 // Releases the first n strings of a list under construction, then the array.
 void freePartial(char** list, int32_t n)
@@ -54,20 +44,6 @@ void* AllocateArray(void* in, int32_t size, int32_t num)
         return nullptr;
     size_t bytes = static_cast<size_t>(size) * static_cast<size_t>(num);
     return in ? kel_Realloc(in, bytes) : kel_Malloc(bytes);
-}
-
-int32_t KP_NextToken(const char* s, const char** start)
-{
-    const auto* p = reinterpret_cast<const unsigned char*>(s);
-    while (kp_IsSpace(*p))
-        p++;
-    *start = reinterpret_cast<const char*>(p);
-    if (*p == '\0' || (p[0] == '/' && p[1] == '/'))
-        return 0;
-    int32_t n = 0;
-    while (n < KP_TOKEN_MAX && !kEndsToken[p[n]])
-        n++;
-    return n;
 }
 
 char** Explode(const char* strIn)
@@ -180,28 +156,6 @@ int32_t CompareType(const char* str, const char* typestr)
 
 namespace {
 
-// KP_Match of a pattern of a known shape, `literal` characters before any directive.
-bool matchShaped(const char* str, int32_t len, const char* pat, KP_FirstIndex::Shape shape,
-                 int32_t literal)
-{
-    if (shape == KP_FirstIndex::SHAPE_OTHER)
-        return KP_Match(str, len, pat) == 0;
-    // A directive needs at least one token character where it stands.
-    if (shape == KP_FirstIndex::SHAPE_LITERAL ? len != literal : len <= literal)
-        return false;
-    for (int32_t i = 0; i < literal; i++) {
-        if (str[i] != pat[i])
-            return false;
-    }
-    if (shape != KP_FirstIndex::SHAPE_DIGITS)
-        return true;
-    for (int32_t i = literal; i < len; i++) {
-        if (!kp_IsDigit(static_cast<unsigned char>(str[i])))
-            return false;
-    }
-    return true;
-}
-
 int32_t findInList(const char* str, int32_t len, const char* const* list)
 {
     if (!list)
@@ -217,7 +171,10 @@ int32_t findInList(const char* str, int32_t len, const char* const* list)
     return -1;
 }
 
-int32_t classify(const char* str, int32_t len, const char* const* const* table, int32_t* sub)
+} // namespace
+
+int32_t kp_ClassifyWhole(const char* str, int32_t len, const char* const* const* table,
+                         int32_t* sub)
 {
     *sub = -1;
     if (!table)
@@ -230,34 +187,15 @@ int32_t classify(const char* str, int32_t len, const char* const* const* table, 
     return -1;
 }
 
-} // namespace
-
 int32_t FindInList(const char* str, const char* const* list)
 {
     return str ? findInList(str, static_cast<int32_t>(std::strlen(str)), list) : -1;
 }
 
-int32_t KP_ClassifyIndexed(const char* str, int32_t len, const char* const* const* table,
-                           const KP_FirstIndex& index, int32_t* sub)
-{
-    const KP_FirstIndex::Entry& e = index.at[len > 0 ? static_cast<unsigned char>(str[0]) : 0];
-    if (e.whole)
-        return classify(str, len, table, sub);
-    for (int32_t j = 0; j < e.n; j++) {
-        const KP_FirstIndex::Candidate& c = e.c[j];
-        if (matchShaped(str, len, table[c.list][c.pattern], c.shape, c.literal)) {
-            *sub = c.pattern;
-            return c.list;
-        }
-    }
-    *sub = -1;
-    return -1;
-}
-
 int32_t DetermineType(const char* str, const char* const* const* table)
 {
     int32_t sub = -1;
-    return str ? classify(str, static_cast<int32_t>(std::strlen(str)), table, &sub) : -1;
+    return str ? kp_ClassifyWhole(str, static_cast<int32_t>(std::strlen(str)), table, &sub) : -1;
 }
 
 int32_t DetermineSubType(int32_t type, const char* str, const char* const* const* args)

@@ -9,18 +9,64 @@
 // array of lists; indices are sub-types and types.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // Longest token; a longer run of token characters is cut into several tokens.
 constexpr int32_t KP_TOKEN_MAX = 99;
+
+// The six white-space characters, independent of the locale: the blank, and
+// tab, line feed, vertical tab, form feed and carriage return, codes 9 to 13.
+constexpr bool kp_IsSpace(unsigned char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+constexpr bool kp_IsDigit(unsigned char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// The characters that end a token: NUL and the six white-space characters.
+// Looked up rather than compared, as every character of a script passes here.
+inline constexpr std::array<bool, 256> kp_EndsToken = [] {
+    std::array<bool, 256> ends{};
+    for (int c = 0; c < 256; c++)
+        ends[static_cast<size_t>(c)] = c == '\0' || kp_IsSpace(static_cast<unsigned char>(c));
+    return ends;
+}();
 
 // The next token of a line as Explode cuts it, found in place: returns its
 // length (1 to KP_TOKEN_MAX) and points *start at its first character, or
 // returns 0 when no token begins at or after s (the end of the line, or "//"
 // where a token would begin). The token after it is sought from *start plus
-// its length.
-int32_t KP_NextToken(const char* s, const char** start);
+// its length. Inline: every character of a script passes here.
+inline int32_t KP_NextToken(const char* s, const char** start)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(s);
+    while (kp_IsSpace(*p))
+        p++;
+    *start = reinterpret_cast<const char*>(p);
+    if (*p == '\0' || (p[0] == '/' && p[1] == '/'))
+        return 0;
+    // Four characters a step while a whole step stays within the bound.
+    int32_t n = 0;
+    for (; n <= KP_TOKEN_MAX - 4; n += 4) {
+        if (kp_EndsToken[p[n]])
+            return n;
+        if (kp_EndsToken[p[n + 1]])
+            return n + 1;
+        if (kp_EndsToken[p[n + 2]])
+            return n + 2;
+        if (kp_EndsToken[p[n + 3]])
+            return n + 3;
+    }
+    while (n < KP_TOKEN_MAX && !kp_EndsToken[p[n]])
+        n++;
+    return n;
+}
 
 // Splits strIn at white space into tokens of at most 99 characters; "//" where
 // a token would begin drops the rest of the line. Returns a nullptr-terminated
@@ -70,9 +116,11 @@ struct KP_FirstIndex {
     // The common shapes of a pattern, matched without walking it: literal
     // characters alone, or followed by "%u" at its end, or by "%s".
     enum Shape : uint8_t { SHAPE_OTHER, SHAPE_LITERAL, SHAPE_DIGITS, SHAPE_REST };
-    struct Candidate {                  // small: the index of a table takes a few pages
+    struct Candidate {
+        const char* pat;                // the pattern itself, one load away
         int16_t list, pattern, literal; // literal: characters before a directive
         Shape shape;
+        uint8_t known; // leading characters the entry's byte has matched: 0 or 1
     };
     struct Entry {
         bool whole; // search the whole table
@@ -109,8 +157,12 @@ constexpr void kp_Enter(KP_FirstIndex* index, const char* pat, int32_t list, int
             continue;
         e.whole = e.whole || !fits || e.n == KP_FirstIndex::kMax;
         if (!e.whole)
-            e.c[e.n++] = {static_cast<int16_t>(list), static_cast<int16_t>(pattern),
-                          static_cast<int16_t>(literal), shape};
+            e.c[e.n++] = {pat,
+                          static_cast<int16_t>(list),
+                          static_cast<int16_t>(pattern),
+                          static_cast<int16_t>(literal),
+                          shape,
+                          literal > 0 ? uint8_t{1} : uint8_t{0}};
     }
 }
 
@@ -124,10 +176,53 @@ constexpr KP_FirstIndex KP_IndexOf(const char* const* const* table)
     return index;
 }
 
+// DetermineType of the len characters at str, with the pattern matched in *sub
+// (-1 when none): KP_ClassifyIndexed for a byte whose entry says "whole".
+int32_t kp_ClassifyWhole(const char* str, int32_t len, const char* const* const* table,
+                         int32_t* sub);
+
+// KP_Match of candidate c's pattern, whose first c.known characters the token
+// is known to have.
+inline bool kp_MatchCandidate(const char* str, int32_t len, const KP_FirstIndex::Candidate& c)
+{
+    if (c.shape == KP_FirstIndex::SHAPE_OTHER)
+        return KP_Match(str, len, c.pat) == 0;
+    const int32_t literal = c.literal;
+    // A directive needs at least one token character where it stands.
+    if (c.shape == KP_FirstIndex::SHAPE_LITERAL ? len != literal : len <= literal)
+        return false;
+    int32_t i = c.known;
+    for (; i < literal; i++) {
+        if (str[i] != c.pat[i])
+            return false;
+    }
+    if (c.shape != KP_FirstIndex::SHAPE_DIGITS)
+        return true;
+    for (; i < len; i++) {
+        if (!kp_IsDigit(static_cast<unsigned char>(str[i])))
+            return false;
+    }
+    return true;
+}
+
 // DetermineType of the len characters at str and, in *sub, the pattern
 // matched in its list (-1 when none), trying only the patterns index names.
-int32_t KP_ClassifyIndexed(const char* str, int32_t len, const char* const* const* table,
-                           const KP_FirstIndex& index, int32_t* sub);
+// Inline: the runner asks it of each of a line's first tokens.
+inline int32_t KP_ClassifyIndexed(const char* str, int32_t len, const char* const* const* table,
+                                  const KP_FirstIndex& index, int32_t* sub)
+{
+    const KP_FirstIndex::Entry& e = index.at[len > 0 ? static_cast<unsigned char>(str[0]) : 0];
+    if (e.whole)
+        return kp_ClassifyWhole(str, len, table, sub);
+    for (const KP_FirstIndex::Candidate* c = e.c; c < e.c + e.n; c++) {
+        if (kp_MatchCandidate(str, len, *c)) {
+            *sub = c->pattern;
+            return c->list;
+        }
+    }
+    *sub = -1;
+    return -1;
+}
 
 // FindInList(str, args[type]), or -1 when type is negative or past the table.
 int32_t DetermineSubType(int32_t type, const char* str, const char* const* const* args);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "KelLoad.h"
 #include "KelParseCmd.h"
@@ -400,4 +401,39 @@ TEST(PatternDataTypes, SubTypeOfAnotherList)
     EXPECT_EQ(DetermineSubType(DATA_INSTRUCTION, "12", DataType_List), -1);
     EXPECT_EQ(DetermineSubType(DATA_MAGIC, "RUN", DataType_List), -1);
     EXPECT_EQ(DetermineSubType(DATA_INTEGER, "8585", DataType_List), 0);
+}
+
+// The first-byte index answers as the whole search does: every token of up to
+// four characters over an alphabet that meets each shape's edges (directives
+// first, in the middle and upper case, a pattern no shape covers, more
+// patterns under one byte than an entry holds, and the real tables).
+TEST(PatternIndex, AgreesWithTheWholeSearch)
+{
+    const char* const kShapes[] = {"a%ub", "ab%s", "a", "%U", "a%x", nullptr};
+    const char* const kCrowd[] = {"b1", "b2", "b%u", "b%s", "bb", "b", "b1%u", nullptr};
+    const char* const kRest[] = {"%s", "\"%S", nullptr};
+    const char* const* const kAdversarial[] = {kShapes, kCrowd, kRest, nullptr};
+    const char* const* const* const tables[] = {kAdversarial, kTable, kTableWithEmptyList,
+                                                Arguments, DataType_List};
+    const std::string alphabet = "ab12%\"Px";
+    std::vector<std::string> tokens = {"", "P12", "STORE", "PrintAllMemory", "@100", "#5"};
+    for (size_t n = 0, from = 0; n < 4; n++) {
+        const size_t to = tokens.size();
+        for (size_t i = from; i < to; i++) {
+            for (char c : alphabet)
+                tokens.push_back(tokens[i] + c);
+        }
+        from = to;
+    }
+    for (const char* const* const* table : tables) {
+        const KP_FirstIndex index = KP_IndexOf(table);
+        for (const std::string& tok : tokens) {
+            SCOPED_TRACE(tok);
+            int32_t sub = -2;
+            const int32_t type = KP_ClassifyIndexed(tok.data(), static_cast<int32_t>(tok.size()),
+                                                    table, index, &sub);
+            ASSERT_EQ(type, DetermineType(tok.c_str(), table));
+            ASSERT_EQ(sub, type < 0 ? -1 : DetermineSubType(type, tok.c_str(), table));
+        }
+    }
 }
