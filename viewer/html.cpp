@@ -46,7 +46,7 @@ std::string noscriptTable(const MemState& st)
     for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
         if (!st.live[id])
             continue;
-        t += "<tr><td>P" + std::to_string(id) + "</td><td>" + areaList(st.segs[id]) + "</td></tr>";
+        t += "<tr><td>P" + kv_Decimal(id) + "</td><td>" + areaList(st.segs[id]) + "</td></tr>";
     }
     t += "<tr><td>free</td><td>" + areaList(st.free) + "</td></tr></table>";
     return t;
@@ -101,8 +101,9 @@ void HtmlSink::end(uint64_t steps, const MemState& last)
 bool HtmlSink::finish(BlockWriter* out, bool quiz, std::string* error)
 {
     if (steps_ > kHtmlMaxSteps) {
-        *error = "the run has " + std::to_string(steps_) + " steps; a page shows at most " +
-                 std::to_string(kHtmlMaxSteps) + " (use --format=json for longer runs)";
+        *error = "the run has " + kv_Decimal(static_cast<int64_t>(steps_)) +
+                 " steps; a page shows at most " + kv_Decimal(static_cast<int64_t>(kHtmlMaxSteps)) +
+                 " (use --format=json for longer runs)";
         return false;
     }
     if (!spool_ || spooled_.error() != 0) {

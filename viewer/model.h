@@ -41,6 +41,13 @@ inline void kv_AppendDecimal(std::string* out, int64_t v)
     out->append(text, static_cast<size_t>(KO_Decimal(text, v) - text));
 }
 
+// v in decimal, for text put together with +.
+inline std::string kv_Decimal(int64_t v)
+{
+    char text[KO_DECIMAL_ROOM];
+    return std::string(text, KO_Decimal(text, v));
+}
+
 // Appends the cells pos .. pos + len - 1 as an inclusive range: "100-106",
 // or "7" for one cell.
 inline void kv_AppendRange(std::string* out, int64_t pos, int64_t len)

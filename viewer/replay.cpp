@@ -80,13 +80,13 @@ void kv_ReplayNote(const Replay& r, int32_t lineAddr, int64_t cells, ErrMessage_
     if (r.at >= 0) {
         note += " put it at ";
         kv_AppendRange(&note, r.at, cells);
-        note += "; the line says @" + std::to_string(lineAddr) + ".";
+        note += "; the line says @" + kv_Decimal(lineAddr) + ".";
         if (error != ERR_NONE)
             note += " The load failed all the same, on its values.";
     } else {
-        note += " found no free area of " + std::to_string(cells) + " cells (" +
-                std::to_string(before.free) + " free in all, the largest " +
-                std::to_string(before.largest) + "): the load is refused.";
+        note += " found no free area of " + kv_Decimal(cells) + " cells (" +
+                kv_Decimal(before.free) + " free in all, the largest " +
+                kv_Decimal(before.largest) + "): the load is refused.";
     }
     // A refused load never reached the line's address: what the line's own
     // explanation says of it does not apply.
