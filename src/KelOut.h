@@ -78,8 +78,9 @@ inline constexpr char KO_PAIRS[] =
     "37383940414243444546474849505152535455565758596061626364656667686970717273"
     "7475767778798081828384858687888990919293949596979899";
 
-// Number of decimal digits of v, 1 to 20.
-inline size_t ko_DecimalDigits(uint64_t v)
+// Number of decimal digits of v, 1 to 20. U is the narrowest unsigned type
+// that holds v: division in 32 bits is cheaper than in 64.
+template <typename U> size_t ko_DecimalDigits(U v)
 {
     // Four digits a step: most numbers written have one to seven.
     size_t n = 1;
@@ -89,7 +90,7 @@ inline size_t ko_DecimalDigits(uint64_t v)
 }
 
 // Writes the digits of v so that they end just before end; the first digit.
-inline char* ko_DigitsBefore(char* end, uint64_t v)
+template <typename U> char* ko_DigitsBefore(char* end, U v)
 {
     for (; v >= 100; v /= 100) {
         end -= 2;

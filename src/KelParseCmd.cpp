@@ -89,9 +89,9 @@ void cutAndEcho(const char* strIn, KelOut* out, int32_t line, Line* ln)
             runEnd = tok + len;
         }
         if (ln->n < kGrammarTokens) {
-            Token& t = ln->tok[ln->n];
-            t = Token{tok, len, -1, -1};
-            t.type = KP_ClassifyIndexed(tok, len, ln->table, *ln->index, &t.sub);
+            int32_t sub = -1;
+            const int32_t type = KP_ClassifyIndexed(tok, len, ln->table, *ln->index, &sub);
+            ln->tok[ln->n] = Token{tok, len, type, sub};
         }
         if (ln->n < INT32_MAX) // GCOVR_EXCL_BR_LINE: 2^31 tokens do not fit in memory
             ln->n++;
@@ -106,7 +106,6 @@ void cutAndEcho(const char* strIn, KelOut* out, int32_t line, Line* ln)
 
 // The grammar: every token is classified against the table by the pattern
 // matcher (as it is cut), and only then converted by ReadFromType's rule.
-
 // ReadFromType over a token where it stands: the value after the token's
 // first character, into *number or text (KMM_STRING_MAX + 1 bytes).
 int32_t readToken(ArgType_e type, const Token& t, uint32_t* number, char* text)
@@ -164,11 +163,8 @@ bool readHead(const Line& ln, KelCommand* cmd)
 // The value of a STORE: an integer token, or a string of at most 20 characters.
 bool readValue(const Line& ln, KelCommand* cmd)
 {
-    cmd->valueType = TYPE_INTEGER;
-    if (readArg(ln, 3, TYPE_INTEGER, &cmd->value, nullptr))
-        return true;
-    cmd->valueType = TYPE_STRING;
-    return readArg(ln, 3, TYPE_STRING, nullptr, cmd->text);
+    cmd->valueType = ln.tok[3].type == TYPE_STRING ? TYPE_STRING : TYPE_INTEGER;
+    return readArg(ln, 3, cmd->valueType, &cmd->value, cmd->text);
 }
 
 // The arguments of the command, checked by the command table's rows.

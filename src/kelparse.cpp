@@ -7,7 +7,6 @@
 
 #include "kelparse.h"
 
-#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +35,21 @@ char* copyToken(const char* s, int32_t len)
     return str;
 }
 
+int32_t findInList(const char* str, int32_t len, const char* const* list)
+{
+    if (!list)
+        return -1;
+    for (int32_t i = 0; list[i]; i++) {
+        // Decided on a literal first character: most patterns fail there.
+        const char first = list[i][0];
+        if (first != '%' && first != '\0' && (len == 0 || str[0] != first))
+            continue;
+        if (KP_Match(str, len, list[i]) == 0)
+            return i;
+    }
+    return -1;
+}
+
 } // namespace
 
 void* AllocateArray(void* in, int32_t size, int32_t num)
@@ -54,8 +68,8 @@ char** Explode(const char* strIn)
     int32_t count = 0;
     const char* tok = nullptr;
     for (int32_t len = KP_NextToken(strIn, &tok); len > 0; len = KP_NextToken(tok + len, &tok)) {
-        // Grown by exactly one element per token; the terminator comes last.
-        void* grown = AllocateArray(list, sizeof(char*), count + 1);
+        // Grown by one element per token, with room for the terminator.
+        void* grown = AllocateArray(list, sizeof(char*), count + 2);
         if (!grown) {
             freePartial(list, count);
             return nullptr;
@@ -70,12 +84,6 @@ char** Explode(const char* strIn)
     }
     if (count == 0)
         return nullptr;
-    void* grown = AllocateArray(list, sizeof(char*), count + 1);
-    if (!grown) {
-        freePartial(list, count);
-        return nullptr;
-    }
-    list = static_cast<char**>(grown);
     list[count] = nullptr;
     return list;
 }
@@ -153,25 +161,6 @@ int32_t CompareType(const char* str, const char* typestr)
 {
     return str ? KP_Match(str, static_cast<int32_t>(std::strlen(str)), typestr) : -1;
 }
-
-namespace {
-
-int32_t findInList(const char* str, int32_t len, const char* const* list)
-{
-    if (!list)
-        return -1;
-    for (int32_t i = 0; list[i]; i++) {
-        // Decided on a literal first character: most patterns fail there.
-        const char first = list[i][0];
-        if (first != '%' && first != '\0' && (len == 0 || str[0] != first))
-            continue;
-        if (KP_Match(str, len, list[i]) == 0)
-            return i;
-    }
-    return -1;
-}
-
-} // namespace
 
 int32_t kp_ClassifyWhole(const char* str, int32_t len, const char* const* const* table,
                          int32_t* sub)

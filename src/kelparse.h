@@ -46,7 +46,7 @@ inline constexpr std::array<bool, 256> kp_EndsToken = [] {
 inline int32_t KP_NextToken(const char* s, const char** start)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(s);
-    while (kp_IsSpace(*p))
+    while (*p != '\0' && kp_EndsToken[*p]) // white space
         p++;
     *start = reinterpret_cast<const char*>(p);
     if (*p == '\0' || (p[0] == '/' && p[1] == '/'))

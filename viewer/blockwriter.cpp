@@ -33,12 +33,6 @@ void BlockWriter::send(std::string_view s)
 }
 
 #if KV_WRITER_THREAD
-// Waits until the writer thread has no block left.
-void BlockWriter::idle(std::unique_lock<std::mutex>* lock)
-{
-    changed_.wait(*lock, [this] { return !busy_; });
-}
-
 // The writer thread: writes each block handed over, in turn.
 void BlockWriter::writeBlocks()
 {
@@ -62,8 +56,9 @@ void BlockWriter::flush(bool always)
     if (buf_.size() < kWriteBlock && !always)
         return;
 #if KV_WRITER_THREAD
+    // Once the writer thread has no block left, error_ is the caller's.
     std::unique_lock<std::mutex> lock(mutex_);
-    idle(&lock);
+    changed_.wait(lock, [this] { return !busy_; });
 #endif
     send(buf_);
     buf_.clear();
@@ -71,16 +66,8 @@ void BlockWriter::flush(bool always)
 
 void BlockWriter::handOver(RoomBuffer* block)
 {
-#if !KV_WRITER_THREAD
-    send(buf_);
-    buf_.clear();
-    send(block->text());
-    block->clear();
-#else
-    std::unique_lock<std::mutex> lock(mutex_);
-    idle(&lock);
-    send(buf_);
-    buf_.clear();
+    flush(true);
+#if KV_WRITER_THREAD
     if (!writer_.joinable() && !noThread_) {
         try {
             writer_ = std::thread(&BlockWriter::writeBlocks, this);
@@ -88,16 +75,17 @@ void BlockWriter::handOver(RoomBuffer* block)
             noThread_ = true;
         }
     }
-    if (noThread_) {
-        send(block->text());
+    if (!noThread_) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::swap(pending_, *block);
         block->clear();
+        busy_ = true;
+        changed_.notify_all();
         return;
     }
-    std::swap(pending_, *block);
-    block->clear();
-    busy_ = true;
-    changed_.notify_all();
 #endif
+    send(block->text());
+    block->clear();
 }
 
 } // namespace kv

@@ -71,7 +71,6 @@ class BlockWriter {
     std::string buf_;
     int error_ = 0;
 #if KV_WRITER_THREAD
-    void idle(std::unique_lock<std::mutex>* lock);
     void writeBlocks();
     // The writer thread, started at the first block handed over; it and
     // the caller share what follows, under mutex_.

@@ -5,7 +5,9 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 namespace kv {
@@ -25,47 +27,31 @@ const option kLongOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-bool endsWith(const std::string& s, const char* tail)
-{
-    size_t n = std::strlen(tail);
-    return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
-}
+// A choice's names and values.
+template <typename E> struct Named {
+    std::string_view name;
+    E value;
+};
 
-// The format an output file's name implies.
-Format formatFor(const std::string& output)
-{
-    if (endsWith(output, ".html"))
-        return Format::Html;
-    if (endsWith(output, ".json") || endsWith(output, ".jsonl"))
-        return Format::Json;
-    return Format::Text;
-}
+constexpr Named<Format> kFormats[] = {
+    {"text", Format::Text}, {"json", Format::Json}, {"html", Format::Html}};
+constexpr Named<Color> kColors[] = {
+    {"auto", Color::Auto}, {"always", Color::Always}, {"never", Color::Never}};
+// The formats an output file's name implies by its suffix; text for any other.
+constexpr Named<Format> kSuffixes[] = {
+    {".html", Format::Html}, {".json", Format::Json}, {".jsonl", Format::Json}};
 
-// Looks arg up among the names of a choice; false when it is none of them.
+// Looks name up among a choice's names; false when it is none of them.
 template <typename E, size_t N>
-bool readChoice(const char* arg, const std::pair<const char*, E> (&names)[N], E* out)
+bool readChoice(std::string_view name, const Named<E> (&names)[N], E* out)
 {
     for (const auto& n : names) {
-        if (std::strcmp(arg, n.first) == 0) {
-            *out = n.second;
+        if (n.name == name) {
+            *out = n.value;
             return true;
         }
     }
     return false;
-}
-
-bool readFormat(const char* arg, Format* f)
-{
-    static const std::pair<const char*, Format> names[] = {
-        {"text", Format::Text}, {"json", Format::Json}, {"html", Format::Html}};
-    return readChoice(arg, names, f);
-}
-
-bool readColor(const char* arg, Color* c)
-{
-    static const std::pair<const char*, Color> names[] = {
-        {"auto", Color::Auto}, {"always", Color::Always}, {"never", Color::Never}};
-    return readChoice(arg, names, c);
 }
 
 // The message for an option getopt_long refused. A long option given an
@@ -85,6 +71,13 @@ std::string refused(int c, const char* arg)
     return std::string("unknown option '") + arg + "'";
 }
 
+// A usage error, with message in *error.
+CliAction usage(std::string* error, std::string message)
+{
+    *error = std::move(message);
+    return CliAction::Usage;
+}
+
 } // namespace
 
 CliAction kv_ParseArgs(int argc, char** argv, Options* opt, std::string* error)
@@ -96,56 +89,47 @@ CliAction kv_ParseArgs(int argc, char** argv, Options* opt, std::string* error)
     while ((c = getopt_long(argc, argv, ":f:o:hV", kLongOptions, nullptr)) != -1) {
         switch (c) {
         case 'f':
-            if (!readFormat(optarg, &opt->format)) {
-                *error = std::string("unknown format '") + optarg + "' (text, json or html)";
-                return CliAction::Usage;
-            }
+            if (!readChoice(optarg, kFormats, &opt->format))
+                return usage(error,
+                             std::string("unknown format '") + optarg + "' (text, json or html)");
             formatGiven = true;
             break;
         case 'o':
-            if (*optarg == '\0') {
-                *error = "the output file's name is empty";
-                return CliAction::Usage;
-            }
+            if (*optarg == '\0')
+                return usage(error, "the output file's name is empty");
             opt->output = optarg;
             break;
         case OPT_COLOR:
-            if (!readColor(optarg, &opt->color)) {
-                *error =
-                    std::string("unknown colour mode '") + optarg + "' (auto, always or never)";
-                return CliAction::Usage;
-            }
+            if (!readChoice(optarg, kColors, &opt->color))
+                return usage(error, std::string("unknown colour mode '") + optarg +
+                                        "' (auto, always or never)");
             break;
         case OPT_QUIZ:
             opt->quiz = true;
             break;
         case OPT_POLICY:
-            if (!kv_ReadPolicy(optarg, &opt->policy)) {
-                *error = std::string("unknown policy '") + optarg + "' (first, best, worst or next)";
-                return CliAction::Usage;
-            }
+            if (!kv_ReadPolicy(optarg, &opt->policy))
+                return usage(error, std::string("unknown policy '") + optarg +
+                                        "' (first, best, worst or next)");
             break;
         case 'h':
             return CliAction::Help;
         case 'V':
             return CliAction::Version;
         default:
-            *error = refused(c, argv[optind - 1]);
-            return CliAction::Usage;
+            return usage(error, refused(c, argv[optind - 1]));
         }
     }
     for (int i = optind; i < argc; i++)
         opt->scripts.emplace_back(argv[i]);
-    if (!formatGiven)
-        opt->format = formatFor(opt->output);
-    if (opt->quiz && opt->format != Format::Html) {
-        *error = "--quiz goes only with the html format";
-        return CliAction::Usage;
-    }
-    if (opt->scripts.empty()) {
-        *error = "no script named";
-        return CliAction::Usage;
-    }
+    const std::string_view output = opt->output;
+    const std::string_view suffix = output.substr(std::min(output.rfind('.'), output.size()));
+    if (!formatGiven && !readChoice(suffix, kSuffixes, &opt->format))
+        opt->format = Format::Text;
+    if (opt->quiz && opt->format != Format::Html)
+        return usage(error, "--quiz goes only with the html format");
+    if (opt->scripts.empty())
+        return usage(error, "no script named");
     return CliAction::Run;
 }
 

@@ -6,10 +6,8 @@
 #include "explain.h"
 
 #include <algorithm>
-#include <cstring>
 #include <string_view>
 
-#include "KelOut.h"
 #include "kelparse.h"
 #include "placement.h"
 
@@ -17,26 +15,10 @@ namespace kv {
 
 namespace {
 
-// Appends v in decimal.
-void num(std::string* out, int64_t v)
-{
-    kv_AppendDecimal(out, v);
-}
-
 void proc(std::string* out, int32_t id)
 {
     out->push_back('P');
-    num(out, id);
-}
-
-void range(std::string* out, int64_t pos, int64_t len)
-{
-    kv_AppendRange(out, pos, len);
-}
-
-void range(std::string* out, const Area& a)
-{
-    kv_AppendRange(out, a.pos, a.len);
+    kv_AppendDecimal(out, id);
 }
 
 // " cell" or " cells" after n.
@@ -50,24 +32,13 @@ bool hasSizes(const ExplainInput& in)
     return in.sizes && !in.sizes->empty();
 }
 
-// Appends the areas as "a", "a and b", "a, b and c".
-void listOf(std::string* out, const std::vector<Area>& items)
-{
-    for (size_t i = 0; i < items.size(); i++) {
-        if (i > 0)
-            out->append(i + 1 == items.size() ? " and " : ", ");
-        range(out, items[i]);
-    }
-}
-
 // The free area of list that holds all of [pos, pos + len), or nullptr.
 const Area* holeHolding(const std::vector<Area>& list, int64_t pos, int64_t len)
 {
-    for (const Area& a : list) {
-        if (a.len > 0 && a.pos <= pos && pos + len <= a.end())
-            return &a;
-    }
-    return nullptr;
+    const auto it = std::find_if(list.begin(), list.end(), [&](const Area& a) {
+        return a.len > 0 && a.pos <= pos && pos + len <= a.end();
+    });
+    return it == list.end() ? nullptr : &*it;
 }
 
 // The lowest of the largest free areas; the list holds at least one.
@@ -105,9 +76,9 @@ void loaded(const ExplainInput& in, std::string* out)
         return;
     }
     out->append(" took cells ");
-    range(out, c.addr, in.cells);
+    kv_AppendRange(out, c.addr, in.cells);
     out->append(" (");
-    num(out, in.cells);
+    kv_AppendDecimal(out, in.cells);
     cells(out, in.cells);
     out->push_back(')');
     const Area* hole = holeHolding(in.before->free, c.addr, in.cells);
@@ -116,17 +87,17 @@ void loaded(const ExplainInput& in, std::string* out)
         return;
     }
     out->append(" from the free area ");
-    range(out, *hole);
+    kv_AppendRange(out, hole->pos, hole->len);
     out->append("; ");
     const int64_t end = c.addr + in.cells;
     const bool before = c.addr > hole->pos;
     const bool after = end < hole->end();
     if (before)
-        range(out, hole->pos, c.addr - hole->pos);
+        kv_AppendRange(out, hole->pos, c.addr - hole->pos);
     if (before && after)
         out->append(" and ");
     if (after)
-        range(out, end, hole->end() - end);
+        kv_AppendRange(out, end, hole->end() - end);
     out->append(before && after   ? " remain free."
                 : before || after ? " remains free."
                                   : "nothing of it remains.");
@@ -156,13 +127,13 @@ void obstacle(const ExplainInput& in, int64_t pos, int64_t n, std::string* out)
     if (lowest >= 0) {
         proc(out, who);
         out->append("'s segment ");
-        num(out, static_cast<int64_t>(which));
+        kv_AppendDecimal(out, static_cast<int64_t>(which));
         out->append(" (");
-        range(out, st.segs[who][which]);
+        kv_AppendRange(out, st.segs[who][which].pos, st.segs[who][which].len);
         out->append(") is in the way");
     } else if (pos + n > kCells) {
         out->append("memory ends at cell ");
-        num(out, kCells - 1);
+        kv_AppendDecimal(out, kCells - 1);
     } else {
         out->append("the cells are not free");
     }
@@ -180,29 +151,30 @@ void loadTooBig(const ExplainInput& in, std::string* out)
     kv_Stats(in.before->free, &st);
     proc(out, c.process);
     out->append(" needed ");
-    num(out, in.cells);
+    kv_AppendDecimal(out, in.cells);
     out->append(" cells back to back from ");
-    num(out, c.addr);
+    kv_AppendDecimal(out, c.addr);
     out->append(" (");
-    range(out, c.addr, in.cells);
+    kv_AppendRange(out, c.addr, in.cells);
     out->append("), but ");
     obstacle(in, c.addr, in.cells, out);
     out->append(". ");
     if (st.largest >= in.cells) {
         out->append("The free area ");
-        range(out, largestHole(in.before->free));
+        const Area largest = largestHole(in.before->free);
+        kv_AppendRange(out, largest.pos, largest.len);
         out->append(" holds ");
-        num(out, in.cells);
+        kv_AppendDecimal(out, in.cells);
         out->append(": the address chosen failed, not memory.");
     } else if (st.free >= in.cells) {
         out->append("Memory held ");
-        num(out, st.free);
+        kv_AppendDecimal(out, st.free);
         out->append(" free cells in all, enough, but the largest free area has ");
-        num(out, st.largest);
+        kv_AppendDecimal(out, st.largest);
         out->append(": the failure is fragmentation.");
     } else {
         out->append("Memory held only ");
-        num(out, st.free);
+        kv_AppendDecimal(out, st.free);
         out->append(" free cells in all: not enough anywhere.");
     }
 }
@@ -225,7 +197,7 @@ void loadFormat(const ExplainInput& in, std::string* out)
             return;
         }
         out->append("A value for segment 0 (");
-        num(out, (*in.sizes)[0]);
+        kv_AppendDecimal(out, (*in.sizes)[0]);
         cells(out, (*in.sizes)[0]);
         out->append(") is not RUN or HALT.");
         return;
@@ -242,16 +214,14 @@ void excess(const ExplainInput& in, std::string* out)
 {
     if (!hasSizes(in))
         return;
-    if (in.sizes->size() == 1) {
-        out->append("The load file holds more values than segment 0 takes (");
-        num(out, (*in.sizes)[0]);
-        out->append(" cells).");
-        return;
+    const bool two = in.sizes->size() > 1;
+    out->append(two ? "The load file holds more values than segments 0 and 1 take ("
+                    : "The load file holds more values than segment 0 takes (");
+    kv_AppendDecimal(out, (*in.sizes)[0]);
+    if (two) {
+        out->append(" and ");
+        kv_AppendDecimal(out, (*in.sizes)[1]);
     }
-    out->append("The load file holds more values than segments 0 and 1 take (");
-    num(out, (*in.sizes)[0]);
-    out->append(" and ");
-    num(out, (*in.sizes)[1]);
     out->append(" cells).");
 }
 
@@ -285,7 +255,7 @@ void loadFailed(const ExplainInput& in, std::string* out)
 void freedSpan(const ExplainInput& in, const Area& r, std::string* out)
 {
     out->append("cells ");
-    range(out, r);
+    kv_AppendRange(out, r.pos, r.len);
     out->append(" freed");
     const Area* now = holeHolding(in.after->free, r.pos, r.len);
     std::vector<Area> joined;
@@ -298,9 +268,9 @@ void freedSpan(const ExplainInput& in, const Area& r, std::string* out)
         return;
     }
     out->append(joined.size() > 1 ? "; joined the free areas " : "; joined the free area ");
-    listOf(out, joined);
+    kv_AppendRanges(out, joined, " and ");
     out->append(" into ");
-    range(out, *now);
+    kv_AppendRange(out, now->pos, now->len);
 }
 
 void terminated(const ExplainInput& in, std::string* out)
@@ -321,38 +291,22 @@ void terminated(const ExplainInput& in, std::string* out)
     out->push_back('.');
 }
 
-// Appends the data segments of segs, those after the first with cells, as
-// "a", "a and b", "a, b and c"; data is how many there are.
-void dataSegments(std::string* out, const std::vector<Area>& segs, size_t data)
-{
-    size_t listed = 0;
-    for (size_t k = 1; k < segs.size(); k++) {
-        if (segs[k].len <= 0)
-            continue;
-        if (listed > 0)
-            out->append(listed + 1 == data ? " and " : ", ");
-        range(out, segs[k]);
-        listed++;
-    }
-}
-
 // Why a store to an address outside the process's data segments failed.
 void badAddress(std::string* out, const KelCommand& c, const std::vector<Area>& segs)
 {
     out->append("Cell ");
-    num(out, c.addr);
+    kv_AppendDecimal(out, c.addr);
     if (!segs.empty() && segs[0].len > 0 && c.addr >= segs[0].pos && c.addr < segs[0].end()) {
         out->append(" lies in ");
         proc(out, c.process);
         out->append("'s instruction segment ");
-        range(out, segs[0]);
+        kv_AppendRange(out, segs[0].pos, segs[0].len);
         out->append(", which takes no stores.");
         return;
     }
-    size_t data = 0; // data segments with cells
-    for (size_t k = 1; k < segs.size(); k++)
-        data += segs[k].len > 0 ? 1 : 0;
-    if (data == 0) {
+    // The data segments: those after the first.
+    const std::vector<Area> data(segs.begin() + (segs.empty() ? 0 : 1), segs.end());
+    if (std::none_of(data.begin(), data.end(), [](const Area& a) { return a.len > 0; })) {
         out->append(" is outside ");
         proc(out, c.process);
         out->append(", which has no segment that takes stores (only those after the first do).");
@@ -361,22 +315,8 @@ void badAddress(std::string* out, const KelCommand& c, const std::vector<Area>& 
     out->append(" lies outside ");
     proc(out, c.process);
     out->append("'s data segments (");
-    dataSegments(out, segs, data);
+    kv_AppendRanges(out, data, " and ");
     out->append("), the only cells that take stores.");
-}
-
-// Appends why a store failed.
-void storeFailed(const ExplainInput& in, std::string* out)
-{
-    const KelCommand& c = *in.command;
-    if (in.error == ERR_NOPROCESS) {
-        out->append("There is no process ");
-        proc(out, c.process);
-        out->append(" to store into.");
-        return;
-    }
-    if (in.error == ERR_INVALIDADDRESS && in.before->live[c.process])
-        badAddress(out, c, in.before->segs[c.process]);
 }
 
 void otherError(const ExplainInput& in, std::string* out)
@@ -390,7 +330,7 @@ void otherError(const ExplainInput& in, std::string* out)
     case ERR_NOPROCESS:
         out->append("There is no process ");
         proc(out, in.command->process);
-        out->push_back('.');
+        out->append(in.command->command == COMMAND_STORE ? " to store into." : ".");
         return;
     case ERR_NOPRIVILEGE:
         out->append("Only P0 may print all of memory.");
@@ -401,6 +341,16 @@ void otherError(const ExplainInput& in, std::string* out)
     default:
         return;
     }
+}
+
+// Appends why a store failed.
+void storeFailed(const ExplainInput& in, std::string* out)
+{
+    const KelCommand& c = *in.command;
+    if (in.error == ERR_NOPROCESS)
+        otherError(in, out);
+    else if (in.error == ERR_INVALIDADDRESS && in.before->live[c.process])
+        badAddress(out, c, in.before->segs[c.process]);
 }
 
 // A line that broke the grammar: an address past the last cell is one
@@ -424,7 +374,7 @@ void badLine(const ExplainInput& in, std::string* out)
     const size_t lead = std::min(digits.find_first_not_of('0'), digits.size());
     const std::string_view value = lead == digits.size() ? "0" : digits.substr(lead);
     std::string last;
-    num(&last, kCells - 1);
+    kv_AppendDecimal(&last, kCells - 1);
     if (value.size() < last.size() || (value.size() == last.size() && value <= last))
         return;
     out->append("Address ");

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 
 #include "json.h"
 #include "page_data.h"
@@ -22,12 +21,7 @@ const char kNoscriptPlace[] = "<!--@KELMEM_NOSCRIPT@-->";
 std::string areaList(const std::vector<Area>& list)
 {
     std::string s;
-    for (const Area& a : list) {
-        if (a.len <= 0)
-            continue;
-        s += s.empty() ? "" : ", ";
-        kv_AppendRange(&s, a.pos, a.len);
-    }
+    kv_AppendRanges(&s, list, ", ");
     return s.empty() ? "none" : s;
 }
 
@@ -41,6 +35,21 @@ bool copySpool(std::FILE* spool, BlockWriter* out)
     while ((n = std::fread(chunk, 1, sizeof chunk, spool)) > 0)
         out->write(std::string_view(chunk, n));
     return !std::ferror(spool);
+}
+
+// The final state as an HTML table (the page's <noscript> content).
+std::string noscriptTable(const MemState& st)
+{
+    // Only numbers and fixed words go in, so nothing here needs escaping.
+    std::string t = "<table><caption>Memory after the last step</caption>"
+                    "<tr><th scope=\"col\">Process</th><th scope=\"col\">Segments</th></tr>";
+    for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
+        if (!st.live[id])
+            continue;
+        t += "<tr><td>P" + kv_Decimal(id) + "</td><td>" + areaList(st.segs[id]) + "</td></tr>";
+    }
+    t += "<tr><td>free</td><td>" + areaList(st.free) + "</td></tr></table>";
+    return t;
 }
 
 } // namespace
@@ -92,11 +101,9 @@ void HtmlSink::end(uint64_t steps, const MemState& last)
 bool HtmlSink::finish(BlockWriter* out, bool quiz, std::string* error)
 {
     if (steps_ > kHtmlMaxSteps) {
-        *error = "the run has ";
-        kv_AppendDecimal(error, static_cast<int64_t>(steps_));
-        *error += " steps; a page shows at most ";
-        kv_AppendDecimal(error, static_cast<int64_t>(kHtmlMaxSteps));
-        *error += " (use --format=json for longer runs)";
+        *error = "the run has " + kv_Decimal(static_cast<int64_t>(steps_)) +
+                 " steps; a page shows at most " + kv_Decimal(static_cast<int64_t>(kHtmlMaxSteps)) +
+                 " (use --format=json for longer runs)";
         return false;
     }
     if (!spool_ || spooled_.error() != 0) {
@@ -127,7 +134,7 @@ bool HtmlSink::finish(BlockWriter* out, bool quiz, std::string* error)
         } else if (p.name == kOptionsPlace) {
             out->write(quiz ? "{\"quiz\":true}" : "{\"quiz\":false}");
         } else {
-            out->write(kv_NoscriptTable(last_));
+            out->write(noscriptTable(last_));
         }
         from = p.at + p.name.size();
     }
@@ -148,22 +155,6 @@ bool kv_TracePage(const std::vector<std::string>& scripts, Policy policy, HtmlSi
             traced = kv_Trace(scripts, page, p);
     }
     return traced;
-}
-
-std::string kv_NoscriptTable(const MemState& st)
-{
-    // Only numbers and fixed words go in, so nothing here needs escaping.
-    std::string t = "<table><caption>Memory after the last step</caption>"
-                    "<tr><th scope=\"col\">Process</th><th scope=\"col\">Segments</th></tr>";
-    for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
-        if (!st.live[id])
-            continue;
-        t += "<tr><td>P";
-        kv_AppendDecimal(&t, id);
-        t += "</td><td>" + areaList(st.segs[id]) + "</td></tr>";
-    }
-    t += "<tr><td>free</td><td>" + areaList(st.free) + "</td></tr></table>";
-    return t;
 }
 
 } // namespace kv

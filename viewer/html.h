@@ -71,7 +71,4 @@ class HtmlSink : public Sink {
 bool kv_TracePage(const std::vector<std::string>& scripts, Policy policy, HtmlSink* page,
                   Sink* first = nullptr);
 
-// The final state as an HTML table (the page's <noscript> content).
-std::string kv_NoscriptTable(const MemState& st);
-
 } // namespace kv

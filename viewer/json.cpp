@@ -200,7 +200,10 @@ char* kv_JsonEscape(char* w, std::string_view bytes, bool html)
     return html ? escapeFast<true>(w, s, bytes.size()) : escapeFast<false>(w, s, bytes.size());
 }
 
-void kv_JsonQuoted(Writer& o, std::string_view bytes, bool html)
+namespace {
+
+// The bytes as a JSON string, quotes included, through o.
+void quoted(Writer& o, std::string_view bytes, bool html)
 {
     // Every byte takes at most kEscapeMax bytes escaped.
     if (bytes.size() > (SIZE_MAX - 2) / kEscapeMax)
@@ -218,20 +221,28 @@ void kv_JsonQuoted(Writer& o, std::string_view bytes, bool html)
     o.wrote(w);
 }
 
-namespace {
+// Writes each item of list with write(item), comma-separated.
+template <typename List, typename Write> void commaList(Writer& o, const List& list, Write write)
+{
+    bool first = true;
+    for (const auto& item : list) {
+        if (!first)
+            o.put(',');
+        first = false;
+        write(item);
+    }
+}
 
 void areas(Writer& o, const std::vector<Area>& list)
 {
     o.put('[');
-    for (size_t i = 0; i < list.size(); i++) {
-        if (i)
-            o.put(',');
+    commaList(o, list, [&](const Area& a) {
         o.put('[');
-        o.num(list[i].pos);
+        o.num(a.pos);
         o.put(',');
-        o.num(list[i].len);
+        o.num(a.len);
         o.put(']');
-    }
+    });
     o.put(']');
 }
 
@@ -244,47 +255,22 @@ void process(Writer& o, int32_t id, const std::vector<Area>& segs)
     o.put('}');
 }
 
-// Writes each live process with write(id), comma-separated.
-template <typename Write> void liveProcesses(Writer& o, const MemState& st, Write write)
-{
-    bool first = true;
-    for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
-        if (!st.live[id])
-            continue;
-        if (!first)
-            o.put(',');
-        first = false;
-        write(id);
-    }
-}
-
 void cell(Writer& o, const CellChange& c, bool html)
 {
+    // The names of the kinds, by CellKind.
+    static constexpr std::string_view kKinds[] = {"empty", "int", "str", "ins", "unset"};
     o.put('[');
     o.num(c.addr);
-    switch (c.kind) {
-    case CellKind::Int:
-        o.put(",\"int\",");
+    o.put(",\"");
+    o.put(kKinds[static_cast<size_t>(c.kind)]);
+    o.put("\",");
+    // An instruction without a name is written as its number.
+    if (c.kind == CellKind::Empty || c.kind == CellKind::Unset)
+        o.put("null");
+    else if (c.kind == CellKind::Int || (c.kind == CellKind::Ins && c.text.empty()))
         o.num(c.value);
-        break;
-    case CellKind::Str:
-        o.put(",\"str\",");
-        kv_JsonQuoted(o, c.text, html);
-        break;
-    case CellKind::Ins:
-        o.put(",\"ins\",");
-        if (c.text.empty())
-            o.num(c.value);
-        else
-            kv_JsonQuoted(o, c.text, html);
-        break;
-    case CellKind::Empty:
-        o.put(",\"empty\",null");
-        break;
-    case CellKind::Unset:
-        o.put(",\"unset\",null");
-        break;
-    }
+    else
+        quoted(o, c.text, html);
     o.put(']');
 }
 
@@ -309,15 +295,9 @@ void fraction(Writer& o, int32_t tenThousandths)
 }
 
 // Writes the numbers of list, comma-separated.
-template <typename List> void numbers(Writer& o, const List& list)
+void numbers(Writer& o, const std::vector<int32_t>& list)
 {
-    bool first = true;
-    for (const auto& v : list) {
-        if (!first)
-            o.put(',');
-        first = false;
-        o.num(v);
-    }
+    commaList(o, list, [&](int64_t v) { o.num(v); });
 }
 
 void position(Writer& o, int32_t pos)
@@ -333,7 +313,7 @@ void position(Writer& o, int32_t pos)
 void stepStart(Writer& o, std::string_view file, bool html)
 {
     o.put("{\"type\":\"step\",\"file\":");
-    kv_JsonQuoted(o, file, html);
+    quoted(o, file, html);
     o.put(",\"line\":");
 }
 
@@ -344,9 +324,9 @@ void stepLine(Writer& o, const Step& s, bool html)
     o.put(",\"fileLine\":");
     o.num(s.fileLine);
     o.put(",\"text\":");
-    kv_JsonQuoted(o, s.text, html);
+    quoted(o, s.text, html);
     o.put(",\"output\":");
-    kv_JsonQuoted(o, s.output, html);
+    quoted(o, s.output, html);
 }
 
 void stepError(Writer& o, ErrMessage_t code, bool html)
@@ -354,7 +334,7 @@ void stepError(Writer& o, ErrMessage_t code, bool html)
     o.put(",\"error\":");
     const char* error = KMM_ErrorText(code);
     if (error)
-        kv_JsonQuoted(o, error, html);
+        quoted(o, error, html);
     else
         o.put("null");
 }
@@ -364,7 +344,15 @@ void stepError(Writer& o, ErrMessage_t code, bool html)
 template <typename Process> void stepState(Writer& o, const MemState& st, Process process)
 {
     o.put(",\"processes\":[");
-    liveProcesses(o, st, process);
+    bool first = true;
+    for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
+        if (!st.live[id])
+            continue;
+        if (!first)
+            o.put(',');
+        first = false;
+        process(id);
+    }
     o.put("],\"free\":");
     areas(o, st.free);
     o.put(",\"cells\":[");
@@ -372,11 +360,7 @@ template <typename Process> void stepState(Writer& o, const MemState& st, Proces
 
 void stepCells(Writer& o, const Step& s, bool html)
 {
-    for (size_t i = 0; i < s.cells.size(); i++) {
-        if (i)
-            o.put(',');
-        cell(o, s.cells[i], html);
-    }
+    commaList(o, s.cells, [&](const CellChange& c) { cell(o, c, html); });
 }
 
 // The close of the cells and the stats.
@@ -418,7 +402,7 @@ void stepTail(Writer& o, const Step& s, bool html)
     }
     o.put(",\"explain\":");
     if (s.hasExplain)
-        kv_JsonQuoted(o, s.explain, html);
+        quoted(o, s.explain, html);
     else
         o.put("null");
     o.put('}');
@@ -481,7 +465,7 @@ void keptStep(Writer& o, const Step& s, bool html, const JsonStateText& kept)
 
 void kv_JsonString(std::string* out, std::string_view bytes, bool html)
 {
-    kv_AppendWith(out, [&](Writer& o) { kv_JsonQuoted(o, bytes, html); });
+    kv_AppendWith(out, [&](Writer& o) { quoted(o, bytes, html); });
 }
 
 void kv_JsonMeta(std::string* out, const std::vector<std::string>& files, bool html,
@@ -489,26 +473,22 @@ void kv_JsonMeta(std::string* out, const std::vector<std::string>& files, bool h
 {
     kv_AppendWith(out, [&](Writer& o) {
         o.put("{\"type\":\"meta\",\"schema\":\"kelmem-trace/1\",\"version\":");
-        kv_JsonQuoted(o, KELMEM_VERSION, html);
+        quoted(o, KELMEM_VERSION, html);
         o.put(",\"memory\":");
         o.num(kCells);
         if (!policy.empty()) {
             o.put(",\"policy\":");
-            kv_JsonQuoted(o, policy, html);
+            quoted(o, policy, html);
         }
         o.put(",\"files\":[");
-        for (size_t i = 0; i < files.size(); i++) {
-            if (i)
-                o.put(',');
-            kv_JsonQuoted(o, files[i], html);
-        }
+        commaList(o, files, [&](const std::string& f) { quoted(o, f, html); });
         // The text of each result code 0 to 11, then that of ERR_UNKNOWN.
         o.put("],\"errors\":[");
         for (int32_t code = ERR_INVALIDINPUT; code < ERR_NONE; code++) {
-            kv_JsonQuoted(o, KMM_ErrorText(static_cast<ErrMessage_t>(code)), html);
+            quoted(o, KMM_ErrorText(static_cast<ErrMessage_t>(code)), html);
             o.put(',');
         }
-        kv_JsonQuoted(o, KMM_ErrorText(ERR_UNKNOWN), html);
+        quoted(o, KMM_ErrorText(ERR_UNKNOWN), html);
         o.put("]}");
     });
 }
@@ -517,9 +497,9 @@ void kv_JsonBanner(std::string* out, std::string_view file, std::string_view out
 {
     kv_AppendWith(out, [&](Writer& o) {
         o.put("{\"type\":\"banner\",\"file\":");
-        kv_JsonQuoted(o, file, html);
+        quoted(o, file, html);
         o.put(",\"output\":");
-        kv_JsonQuoted(o, output, html);
+        quoted(o, output, html);
         o.put('}');
     });
 }

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,9 +19,6 @@ namespace kv {
 // `>`, `&`, U+2028 and U+2029 are escaped as well, so that the text can
 // stand inside a <script> element.
 void kv_JsonString(std::string* out, std::string_view bytes, bool html);
-
-// The same bytes as a JSON string, quotes included, through o.
-void kv_JsonQuoted(Writer& o, std::string_view bytes, bool html);
 
 // The escape rule alone: writes bytes escaped (without quotes) at w, which
 // has room for 6 bytes per byte; the end of what it wrote. kv_JsonEscape
@@ -79,8 +75,8 @@ class JsonLinesSink : public Sink {
     void sendFull();
     BlockWriter* out_;
     JsonStateText kept_;
-    RoomBuffer buf_;   // lines gathered for the next write
-    std::string line_; // an event other than a step, as it is written
+    RoomBuffer buf_;     // lines gathered for the next write
+    std::string line_;   // an event other than a step, as it is written
     std::string policy_; // a replay's policy; empty for the run as written
 };
 

@@ -5,6 +5,7 @@
 // the manager or decides anything; the tracer (trace.h) fills it in.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -40,6 +41,13 @@ inline void kv_AppendDecimal(std::string* out, int64_t v)
     out->append(text, static_cast<size_t>(KO_Decimal(text, v) - text));
 }
 
+// v in decimal, for text put together with +.
+inline std::string kv_Decimal(int64_t v)
+{
+    char text[KO_DECIMAL_ROOM];
+    return std::string(text, KO_Decimal(text, v));
+}
+
 // Appends the cells pos .. pos + len - 1 as an inclusive range: "100-106",
 // or "7" for one cell.
 inline void kv_AppendRange(std::string* out, int64_t pos, int64_t len)
@@ -51,6 +59,20 @@ inline void kv_AppendRange(std::string* out, int64_t pos, int64_t len)
     kv_AppendDecimal(out, pos + len - 1);
 }
 
+// Appends the areas of list that hold cells as ranges, separated by ", "
+// but the last two by last: with " and ", "a", "a and b", "a, b and c".
+inline void kv_AppendRanges(std::string* out, const std::vector<Area>& list, std::string_view last)
+{
+    auto left = std::count_if(list.begin(), list.end(), [](const Area& a) { return a.len > 0; });
+    for (const Area& a : list) {
+        if (a.len <= 0)
+            continue;
+        kv_AppendRange(out, a.pos, a.len);
+        if (--left > 0)
+            out->append(left == 1 ? last : ", ");
+    }
+}
+
 // What the manager holds between two lines. Slots and vectors are reused
 // from line to line, so that reading a state allocates nothing once warm.
 struct MemState {
@@ -59,7 +81,7 @@ struct MemState {
     std::vector<Area> free;                    // the manager's free list in list order
 };
 
-enum class CellKind { Empty, Int, Str, Ins, Unset };
+enum class CellKind { Empty, Int, Str, Ins, Unset }; // the trace names them in this order
 
 // The new content of a cell that changed during a line.
 struct CellChange {
@@ -105,8 +127,8 @@ struct Step {
     bool hasRequest = false;  // a LoadFile whose sizes the loader read
     int64_t requestCells = 0; // the sum of the sizes
     std::vector<int32_t> requestSizes;
-    int32_t requestAt = -1;  // where the loader was told to place it; -1: nowhere
-    int32_t rover = 0;       // next fit's rover before the line
+    int32_t requestAt = -1; // where the loader was told to place it; -1: nowhere
+    int32_t rover = 0;      // next fit's rover before the line
     Placements placements;
     bool hasExplain = false;
     std::string explain;

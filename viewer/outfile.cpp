@@ -12,8 +12,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <system_error>
-#include <utility>
 #include <vector>
 
 namespace kv {
@@ -27,9 +25,6 @@ void unbuffered(std::FILE* fp)
 {
     std::setvbuf(fp, nullptr, _IONBF, 0);
 }
-
-// Longest file name a folder entry takes.
-constexpr size_t kNameMax = NAME_MAX;
 
 // The temporary file a signal must not leave behind: its name, NUL-terminated,
 // set before the file exists and cleared once it is renamed or removed.
@@ -99,7 +94,8 @@ std::string tempTemplate(const std::string& path)
     static const char kSuffix[] = ".tmp-XXXXXX";
     const size_t slash = path.rfind('/');
     const size_t base = slash == std::string::npos ? 0 : slash + 1;
-    const size_t keep = std::min(path.size() - base, kNameMax - (sizeof kSuffix - 1));
+    // NAME_MAX: the longest file name a folder entry takes.
+    const size_t keep = std::min(path.size() - base, NAME_MAX - (sizeof kSuffix - 1));
     return path.substr(0, base + keep) + kSuffix;
 }
 

@@ -4,7 +4,6 @@
 // in place.
 #pragma once
 
-#include <cstddef>
 #include <cstdio>
 #include <string>
 

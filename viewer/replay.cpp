@@ -2,6 +2,8 @@
 
 #include "replay.h"
 
+#include <numeric>
+
 #include "placement.h"
 
 namespace kv {
@@ -12,23 +14,21 @@ struct PolicyName {
     Policy policy;
     std::string_view name;
     std::string_view title;
+    int32_t Placements::*place; // its answer among the what-if placements
 };
 
+// In the order of Policy: entry() looks a policy up by its value.
 constexpr PolicyName kPolicies[] = {
-    {Policy::Script, "", "the script"},
-    {Policy::First, "first", "first fit"},
-    {Policy::Best, "best", "best fit"},
-    {Policy::Worst, "worst", "worst fit"},
-    {Policy::Next, "next", "next fit"},
+    {Policy::Script, "", "the script", nullptr},
+    {Policy::First, "first", "first fit", &Placements::first},
+    {Policy::Best, "best", "best fit", &Placements::best},
+    {Policy::Worst, "worst", "worst fit", &Placements::worst},
+    {Policy::Next, "next", "next fit", &Placements::next},
 };
 
 const PolicyName& entry(Policy p)
 {
-    for (const PolicyName& n : kPolicies) {
-        if (n.policy == p)
-            return n;
-    }
-    return kPolicies[0];
+    return kPolicies[static_cast<size_t>(p)];
 }
 
 } // namespace
@@ -54,36 +54,19 @@ bool kv_ReadPolicy(std::string_view name, Policy* out)
     return false;
 }
 
-int32_t kv_PolicyPlace(Policy policy, const std::vector<Area>& free, int64_t n, int32_t rover)
-{
-    const Placements p = kv_Place(free, n, &rover);
-    switch (policy) {
-    case Policy::First:
-        return p.first;
-    case Policy::Best:
-        return p.best;
-    case Policy::Worst:
-        return p.worst;
-    case Policy::Next:
-        return p.next;
-    default:
-        return -1;
-    }
-}
-
 int32_t kv_ReplayPlace(void* ctx, const KelMM* kmm, int32_t /*process*/, int32_t /*addr*/,
                        int32_t nSegs, const int32_t* sizes)
 {
     auto* r = static_cast<Replay*>(ctx);
-    int64_t n = 0;
-    for (int32_t i = 0; i < nSegs; i++)
-        n += sizes[i];
+    const int64_t n = std::accumulate(sizes, sizes + nSegs, int64_t{0});
     std::vector<Area> free;
-    for (const SegList* s = KMM_SeekSegListHead(kmm->memFree); s; s = s->next)
-        free.push_back({s->seg.pos, s->seg.len});
+    kv_ReadList(kmm->memFree, &free);
+    int32_t rover = r->rover;
+    const Placements p = kv_Place(free, n, &rover);
+    const auto place = entry(r->policy).place;
     r->asked = true;
     // A process without cells has no hole to pick: it goes where its line says.
-    r->at = n == 0 ? -1 : kv_PolicyPlace(r->policy, free, n, r->rover);
+    r->at = n == 0 || !place ? -1 : p.*place;
     return r->at;
 }
 
@@ -97,13 +80,13 @@ void kv_ReplayNote(const Replay& r, int32_t lineAddr, int64_t cells, ErrMessage_
     if (r.at >= 0) {
         note += " put it at ";
         kv_AppendRange(&note, r.at, cells);
-        note += "; the line says @" + std::to_string(lineAddr) + ".";
+        note += "; the line says @" + kv_Decimal(lineAddr) + ".";
         if (error != ERR_NONE)
             note += " The load failed all the same, on its values.";
     } else {
-        note += " found no free area of " + std::to_string(cells) + " cells (" +
-                std::to_string(before.free) + " free in all, the largest " +
-                std::to_string(before.largest) + "): the load is refused.";
+        note += " found no free area of " + kv_Decimal(cells) + " cells (" +
+                kv_Decimal(before.free) + " free in all, the largest " +
+                kv_Decimal(before.largest) + "): the load is refused.";
     }
     // A refused load never reached the line's address: what the line's own
     // explanation says of it does not apply.

@@ -7,15 +7,11 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "KelLoad.h"
 #include "trace.h"
 
 namespace kv {
-
-// Script: every load at its line's address, as kelmem does.
-enum class Policy { Script, First, Best, Worst, Next };
 
 // "first", "best", "worst", "next"; "" for Script.
 std::string_view kv_PolicyName(Policy p);
@@ -28,18 +24,14 @@ bool kv_ReadPolicy(std::string_view name, Policy* out);
 // loads that succeed, and where the current line's load was placed.
 struct Replay {
     Policy policy = Policy::Script;
-    int32_t rover = 0;         // next fit looks from here on; 0 to kCells - 1
-    int32_t at = -1;           // the line's placement: -1 until the loader asks, or no room
-    bool asked = false;        // the loader asked during the current line
+    int32_t rover = 0;  // next fit looks from here on; 0 to kCells - 1
+    int32_t at = -1;    // the line's placement: -1 until the loader asks, or no room
+    bool asked = false; // the loader asked during the current line
 };
 
-// Where policy puts n cells back to back, the free list and rover given;
-// -1 when no hole is long enough (or n <= 0). Script has no answer (-1).
-int32_t kv_PolicyPlace(Policy policy, const std::vector<Area>& free, int64_t n, int32_t rover);
-
 // The placer of a replay: ctx is its Replay.
-int32_t kv_ReplayPlace(void* ctx, const KelMM* kmm, int32_t process, int32_t addr,
-                       int32_t nSegs, const int32_t* sizes);
+int32_t kv_ReplayPlace(void* ctx, const KelMM* kmm, int32_t process, int32_t addr, int32_t nSegs,
+                       const int32_t* sizes);
 
 // The explanation of a replayed load: where the policy put it, or why
 // it had nowhere to go. Appended to what the line's own explanation says.

@@ -20,11 +20,6 @@ const char* const kProcColor[KMM_PROCESS_SLOTS] = {"\033[31m", "\033[32m", "\033
 const char kReset[] = "\033[0m";
 const char kErrorPrefix[] = "******* ERROR: ";
 
-void appendNumber(std::string* out, int64_t v)
-{
-    kv_AppendDecimal(out, v);
-}
-
 // "%3d " for a row's first address.
 void rowLabel(std::string* out, int32_t addr)
 {
@@ -55,8 +50,6 @@ void colorOutput(std::string* out, std::string_view text)
 }
 
 } // namespace
-
-void TextMapSink::begin(const std::vector<std::string>&) {}
 
 void TextMapSink::banner(std::string_view, std::string_view output)
 {
@@ -95,11 +88,11 @@ void TextMapSink::map(const MemState& st)
 void TextMapSink::figures(const Stats& s)
 {
     buf_.append("free ");
-    appendNumber(&buf_, s.free);
+    kv_AppendDecimal(&buf_, s.free);
     buf_.append(s.free == 1 ? " cell in " : " cells in ");
-    appendNumber(&buf_, s.holes);
+    kv_AppendDecimal(&buf_, s.holes);
     buf_.append(s.holes == 1 ? " hole, largest " : " holes, largest ");
-    appendNumber(&buf_, s.largest);
+    kv_AppendDecimal(&buf_, s.largest);
     buf_.append(", fragmentation ");
     if (s.fragmentation < 0) {
         buf_.append("n/a\n");
@@ -108,9 +101,9 @@ void TextMapSink::figures(const Stats& s)
     // Percent with one decimal, rounded half up from the exact figures, not
     // from the rounded fraction, so that nothing is rounded twice.
     const int64_t tenths = kv_Fragmentation(s.free, s.largest, 1000);
-    appendNumber(&buf_, tenths / 10);
+    kv_AppendDecimal(&buf_, tenths / 10);
     buf_.push_back('.');
-    appendNumber(&buf_, tenths % 10);
+    kv_AppendDecimal(&buf_, tenths % 10);
     buf_.append("%\n");
 }
 

@@ -3,7 +3,6 @@
 // and the explanation. Banners as kelmem prints them.
 #pragma once
 
-#include <cstdio>
 #include <string>
 
 #include "blockwriter.h"
@@ -14,7 +13,7 @@ namespace kv {
 class TextMapSink : public Sink {
   public:
     TextMapSink(BlockWriter* out, bool color) : out_(out), buf_(out->text()), color_(color) {}
-    void begin(const std::vector<std::string>& files) override;
+    void begin(const std::vector<std::string>& /*files*/) override {}
     void banner(std::string_view file, std::string_view output) override;
     void step(const Step& step) override;
     void end(uint64_t steps, const MemState& last) override;

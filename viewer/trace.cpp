@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <numeric>
 #include <utility>
 
 #include "explain.h"
@@ -38,13 +39,6 @@ bool sameCell(const KelMem& a, const KelMem& b)
     }
 }
 
-void readList(const SegList* list, std::vector<Area>* out)
-{
-    out->clear();
-    for (const SegList* s = KMM_SeekSegListHead(const_cast<SegList*>(list)); s; s = s->next)
-        out->push_back({s->seg.pos, s->seg.len});
-}
-
 // The new content of a cell, as the trace names it.
 void describeCell(int32_t addr, const KelMem& cell, CellChange* out)
 {
@@ -61,10 +55,8 @@ void describeCell(int32_t addr, const KelMem& cell, CellChange* out)
         return;
     case DATA_STRING: {
         out->kind = CellKind::Str;
-        const void* nul = std::memchr(cell.string.value, '\0', sizeof cell.string.value);
-        size_t len = nul ? static_cast<size_t>(static_cast<const char*>(nul) - cell.string.value)
-                         : sizeof cell.string.value;
-        out->text.assign(cell.string.value, len);
+        const char* v = cell.string.value;
+        out->text.assign(v, std::find(v, v + sizeof cell.string.value, '\0'));
         return;
     }
     case DATA_INSTRUCTION: {
@@ -130,10 +122,27 @@ class Tracer {
         return out->len ? std::string_view(out->buf, out->len) : std::string_view();
     }
 
-    // Collects the cells in [from, to) that differ from the copy and brings
-    // the copy up to date.
-    void diffCells(size_t from, size_t to)
+    // Where the line's load was placed: its address, or the replay's
+    // answer once the loader asked; -1 when it went nowhere.
+    int32_t placedAt(const KelCommand& cmd) const
     {
+        return replay_->asked ? replay_->at : cmd.addr;
+    }
+
+    // The line's cell changes, among the cells in memory the runner says
+    // it may have written (a replayed load wrote them where its policy put
+    // it); the copy is brought up to date.
+    void lineCells(const KelEffect& fx, const KelCommand* cmd)
+    {
+        step_.cells.clear();
+        int64_t pos = fx.pos;
+        if (cmd && cmd->command == COMMAND_LOADFILE && replay_->asked)
+            pos = replay_->at;
+        if (fx.len <= 0 || pos < 0)
+            return;
+        const auto n = static_cast<int64_t>(cells_.size());
+        const auto from = static_cast<size_t>(std::min(pos, n));
+        const auto to = static_cast<size_t>(std::min(pos + fx.len, n));
         const KelMem* mem = kmm_->mem;
         // Equal bytes are equal cells: the common case costs one comparison.
         if (std::memcmp(cells_.data() + from, mem + from, (to - from) * sizeof(KelMem)) == 0)
@@ -148,43 +157,13 @@ class Tracer {
         }
     }
 
-    // Compares the cells [pos, pos + len) that lie in memory.
-    void diffArea(int64_t pos, int64_t len)
-    {
-        const auto n = static_cast<int64_t>(cells_.size());
-        const int64_t from = std::min(std::max<int64_t>(pos, 0), n);
-        const int64_t to = std::min(std::max(pos + len, from), n);
-        diffCells(static_cast<size_t>(from), static_cast<size_t>(to));
-    }
-
-    // Where the line's load was placed: its address, or the replay's
-    // answer once the loader asked; -1 when it went nowhere.
-    int32_t placedAt(const KelCommand& cmd) const
-    {
-        return replay_->asked ? replay_->at : cmd.addr;
-    }
-
-    // The line's cell changes, among the cells the runner says it may have
-    // written; a replayed load wrote them where its policy put it.
-    void lineCells(const KelEffect& fx, const KelCommand* cmd)
-    {
-        step_.cells.clear();
-        int64_t pos = fx.pos;
-        if (cmd && cmd->command == COMMAND_LOADFILE && replay_->asked)
-            pos = replay_->at;
-        if (fx.len > 0 && pos >= 0)
-            diffArea(pos, fx.len);
-    }
-
     // The request and placements of a LoadFile whose sizes the loader read.
     // Next fit's what-if looks from the rover the run's own loads left;
     // only a load that succeeds moves it, to the end of what it placed.
     void request(const KelCommand& cmd, ErrMessage_t error)
     {
         step_.requestSizes.assign(cmd.sizes, cmd.sizes + cmd.nSegs);
-        step_.requestCells = 0;
-        for (int32_t s : step_.requestSizes)
-            step_.requestCells += s;
+        step_.requestCells = std::accumulate(cmd.sizes, cmd.sizes + cmd.nSegs, int64_t{0});
         step_.hasRequest = cmd.nSegs > 0;
         step_.requestAt = placedAt(cmd);
         step_.rover = replay_->rover;
@@ -234,8 +213,6 @@ class Tracer {
             in.command = &placed;
         }
         step_.hasExplain = kv_Explain(in, &step_.explain);
-        if (!step_.hasExplain)
-            step_.explain.clear();
         if (load && replay_->asked) {
             kv_ReplayNote(*replay_, ev.command->addr, step_.requestCells, ev.error, beforeStats_,
                           &step_.explain);
@@ -264,22 +241,24 @@ class Tracer {
 
 } // namespace
 
+void kv_ReadList(const SegList* list, std::vector<Area>* out)
+{
+    out->clear();
+    for (const SegList* s = KMM_SeekSegListHead(const_cast<SegList*>(list)); s; s = s->next)
+        out->push_back({s->seg.pos, s->seg.len});
+}
+
 void kv_ReadState(const KelMM* kmm, MemState* st)
 {
     for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
         const Process* p = kmm->processList[id];
         st->live[id] = p != nullptr;
         if (p)
-            readList(p->segments, &st->segs[id]);
+            kv_ReadList(p->segments, &st->segs[id]);
         else
             st->segs[id].clear();
     }
-    readList(kmm->memFree, &st->free);
-}
-
-bool kv_Trace(const std::vector<std::string>& files, Sink* sink)
-{
-    return kv_Trace(files, sink, Policy::Script);
+    kv_ReadList(kmm->memFree, &st->free);
 }
 
 bool kv_Trace(const std::vector<std::string>& files, Sink* sink, Policy policy)

@@ -68,13 +68,13 @@ class RoomBuffer {
 };
 
 // Writes at the end of a RoomBuffer; what was written is the buffer's text
-// once done() is called or the Writer ends.
+// once the Writer ends.
 class Writer {
   public:
     explicit Writer(RoomBuffer* buf) : buf_(buf), w_(buf->room(0)), end_(w_ + buf->left()) {}
     ~Writer()
     {
-        done();
+        buf_->wrote(w_);
     }
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
@@ -107,10 +107,6 @@ class Writer {
     void num(int64_t v)
     {
         w_ = KO_Decimal(room(KO_DECIMAL_ROOM), v);
-    }
-    void done()
-    {
-        buf_->wrote(w_);
     }
 
   private:
