@@ -10,6 +10,7 @@
 
 #include "KelMem.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -164,11 +165,54 @@ ErrMessage_t findStoreCell(KelMM* kmm, int32_t process, int32_t addr, KelMem** c
 }
 
 // Prints every cell of every area of the list, in list order.
+// The report line of the cell at addr, which lies in memory.
+void printCell(KelOut* out, int32_t addr, const KelMem& cell)
+{
+    const DataType_e tag = KMM_CellTag(&cell);
+    if (tag == DATA_ERROR)
+        return;
+    KelLine rl;
+    KO_LineBegin(&rl, out);
+    KO_LineLit(&rl, "|  ");
+    KO_LineInt(&rl, addr, 3);
+    KO_LineLit(&rl, " ");
+    switch (tag) {
+    case DATA_INTEGER:
+        // Stored unsigned, printed signed.
+        KO_LineInt(&rl, static_cast<int32_t>(cell.integer.value), 0);
+        break;
+    case DATA_STRING: {
+        const void* nul = std::memchr(cell.string.value, '\0', KMM_STRING_MAX);
+        size_t len = nul ? static_cast<size_t>(static_cast<const char*>(nul) - cell.string.value)
+                         : static_cast<size_t>(KMM_STRING_MAX);
+        KO_LinePut(&rl, cell.string.value, len);
+        break;
+    }
+    default: {
+        // An instruction's name, or a word about a tag that should not occur.
+        const char* name =
+            tag == DATA_INSTRUCTION ? KMM_InstructionName(cell.instruction.value) : nullptr;
+        if (name) {
+            KO_LinePut(&rl, name, std::strlen(name));
+            break;
+        }
+        KO_LineLit(&rl, "Unknown mem type ");
+        KO_LineInt(&rl, static_cast<int32_t>(tag), 0);
+        KO_LineLit(&rl, ", please tell the kelmem maintainers how this came about");
+        break;
+    }
+    }
+    KO_LineLit(&rl, "\n");
+    KO_LineEnd(&rl);
+}
+
 void printListCells(KelMM* kmm, const SegList* list)
 {
+    // The bounds are taken to memory once per segment, not checked per cell.
     for (const SegList* s = list; s; s = s->next) {
-        for (int32_t i = 0; i < s->seg.len; i++)
-            KMM_PrintMem(kmm, s->seg.pos + i);
+        const int64_t end = std::min<int64_t>(int64_t{s->seg.pos} + s->seg.len, kmm->memSize);
+        for (int32_t i = std::max(s->seg.pos, 0); i < end; i++)
+            printCell(kmm->out, i, kmm->mem[i]);
     }
 }
 
@@ -362,45 +406,8 @@ ErrMessage_t KMM_StoreString(KelMM* kmm, int32_t process, int32_t addr, const ch
 
 void KMM_PrintMem(KelMM* kmm, int32_t addr)
 {
-    if (!kmm || addr < 0 || addr >= kmm->memSize)
-        return;
-    const KelMem& cell = kmm->mem[addr];
-    const DataType_e tag = KMM_CellTag(&cell);
-    if (tag == DATA_ERROR)
-        return;
-    KelLine rl;
-    KO_LineBegin(&rl, kmm->out);
-    KO_LineLit(&rl, "|  ");
-    KO_LineInt(&rl, addr, 3);
-    KO_LineLit(&rl, " ");
-    switch (tag) {
-    case DATA_INTEGER:
-        // Stored unsigned, printed signed.
-        KO_LineInt(&rl, static_cast<int32_t>(cell.integer.value), 0);
-        break;
-    case DATA_STRING: {
-        const void* nul = std::memchr(cell.string.value, '\0', KMM_STRING_MAX);
-        size_t len = nul ? static_cast<size_t>(static_cast<const char*>(nul) - cell.string.value)
-                         : static_cast<size_t>(KMM_STRING_MAX);
-        KO_LinePut(&rl, cell.string.value, len);
-        break;
-    }
-    default: {
-        // An instruction's name, or a word about a tag that should not occur.
-        const char* name =
-            tag == DATA_INSTRUCTION ? KMM_InstructionName(cell.instruction.value) : nullptr;
-        if (name) {
-            KO_LinePut(&rl, name, std::strlen(name));
-            break;
-        }
-        KO_LineLit(&rl, "Unknown mem type ");
-        KO_LineInt(&rl, static_cast<int32_t>(tag), 0);
-        KO_LineLit(&rl, ", please tell the kelmem maintainers how this came about");
-        break;
-    }
-    }
-    KO_LineLit(&rl, "\n");
-    KO_LineEnd(&rl);
+    if (kmm && addr >= 0 && addr < kmm->memSize)
+        printCell(kmm->out, addr, kmm->mem[addr]);
 }
 
 ErrMessage_t KMM_PrintProcessTable(KelMM* kmm, int32_t process)
