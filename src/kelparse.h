@@ -116,8 +116,9 @@ struct KP_FirstIndex {
     // The common shapes of a pattern, matched without walking it: literal
     // characters alone, or followed by "%u" at its end, or by "%s".
     enum Shape : uint8_t { SHAPE_OTHER, SHAPE_LITERAL, SHAPE_DIGITS, SHAPE_REST };
+    // Small and without pointers: a constant index stays in read-only data
+    // and takes a few pages of the resident size.
     struct Candidate {
-        const char* pat;                // the pattern itself, one load away
         int16_t list, pattern, literal; // literal: characters before a directive
         Shape shape;
         uint8_t known; // leading characters the entry's byte has matched: 0 or 1
@@ -157,11 +158,8 @@ constexpr void kp_Enter(KP_FirstIndex* index, const char* pat, int32_t list, int
             continue;
         e.whole = e.whole || !fits || e.n == KP_FirstIndex::kMax;
         if (!e.whole)
-            e.c[e.n++] = {pat,
-                          static_cast<int16_t>(list),
-                          static_cast<int16_t>(pattern),
-                          static_cast<int16_t>(literal),
-                          shape,
+            e.c[e.n++] = {static_cast<int16_t>(list), static_cast<int16_t>(pattern),
+                          static_cast<int16_t>(literal), shape,
                           literal > 0 ? uint8_t{1} : uint8_t{0}};
     }
 }
@@ -181,19 +179,20 @@ constexpr KP_FirstIndex KP_IndexOf(const char* const* const* table)
 int32_t kp_ClassifyWhole(const char* str, int32_t len, const char* const* const* table,
                          int32_t* sub);
 
-// KP_Match of candidate c's pattern, whose first c.known characters the token
-// is known to have.
-inline bool kp_MatchCandidate(const char* str, int32_t len, const KP_FirstIndex::Candidate& c)
+// KP_Match of pat, the pattern of candidate c, whose first c.known characters
+// the token is known to have.
+inline bool kp_MatchCandidate(const char* str, int32_t len, const char* pat,
+                              const KP_FirstIndex::Candidate& c)
 {
     if (c.shape == KP_FirstIndex::SHAPE_OTHER)
-        return KP_Match(str, len, c.pat) == 0;
+        return KP_Match(str, len, pat) == 0;
     const int32_t literal = c.literal;
     // A directive needs at least one token character where it stands.
     if (c.shape == KP_FirstIndex::SHAPE_LITERAL ? len != literal : len <= literal)
         return false;
     int32_t i = c.known;
     for (; i < literal; i++) {
-        if (str[i] != c.pat[i])
+        if (str[i] != pat[i])
             return false;
     }
     if (c.shape != KP_FirstIndex::SHAPE_DIGITS)
@@ -215,7 +214,7 @@ inline int32_t KP_ClassifyIndexed(const char* str, int32_t len, const char* cons
     if (e.whole)
         return kp_ClassifyWhole(str, len, table, sub);
     for (const KP_FirstIndex::Candidate* c = e.c; c < e.c + e.n; c++) {
-        if (kp_MatchCandidate(str, len, *c)) {
+        if (kp_MatchCandidate(str, len, table[c->list][c->pattern], *c)) {
             *sub = c->pattern;
             return c->list;
         }
