@@ -138,11 +138,19 @@ void classify(const char* tok, const char* const* const* table, const KP_FirstIn
                sub, name);
     // The runner's path: the same answer through the first-byte index.
     int32_t indexedSub = -2;
-    const int32_t indexed =
-        KP_ClassifyIndexed(tok, static_cast<int32_t>(std::strlen(tok)), table, index, &indexedSub);
+    uint64_t value = 0;
+    const int32_t indexed = KP_ClassifyIndexed(tok, static_cast<int32_t>(std::strlen(tok)), table,
+                                               index, &indexedSub, &value);
     fz_require(indexed == type && indexedSub == sub,
                "KP_ClassifyIndexed(\"%s\", %s) gave %d/%d, expected %d/%d", tok, name, indexed,
                indexedSub, type, sub);
+    // A number it hands out is the one ReadFromType reads after the first
+    // character (or, past UINT32_MAX, one that ReadFromType refuses).
+    uint32_t read = 0;
+    const bool readable = tok[0] != '\0' && ReadDecimal(tok + 1, UINT32_MAX, &read) == 0;
+    fz_require(value == KP_NO_VALUE || (readable ? value == read : value > UINT32_MAX),
+               "KP_ClassifyIndexed(\"%s\", %s) read the number %llu", tok, name,
+               static_cast<unsigned long long>(value));
 }
 
 } // namespace

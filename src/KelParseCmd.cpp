@@ -47,8 +47,9 @@ constexpr size_t kReadBlock = size_t{32} * 1024;
 struct Token {
     const char* at;
     int32_t len;
-    int32_t type; // the list of the table it matched, -1 when none
-    int32_t sub;  // the pattern of that list it matched, -1 when none
+    int32_t type;   // the list of the table it matched, -1 when none
+    int32_t sub;    // the pattern of that list it matched, -1 when none
+    uint64_t value; // its number as the matcher read it, or KP_NO_VALUE
 };
 
 // Width of the line number in an echo ("%4d").
@@ -121,9 +122,10 @@ void cutAndEcho(const char* strIn, KelOut* out, const Label& label, Line* ln)
             runEnd = tok + len;
         }
         if (ln->n < kGrammarTokens) {
-            int32_t sub = -1;
-            const int32_t type = KP_ClassifyIndexed(tok, len, ln->table, *ln->index, &sub);
-            ln->tok[ln->n] = Token{tok, len, type, sub};
+            Token& t = ln->tok[ln->n];
+            t.at = tok;
+            t.len = len;
+            t.type = KP_ClassifyIndexed(tok, len, ln->table, *ln->index, &t.sub, &t.value);
         }
         if (ln->n < INT32_MAX) // GCOVR_EXCL_BR_LINE: 2^31 tokens do not fit in memory
             ln->n++;
@@ -150,7 +152,12 @@ int32_t readToken(ArgType_e type, const Token& t, uint32_t* number, char* text)
     case TYPE_PROCESS:
     case TYPE_ADDRESS:
     case TYPE_INTEGER:
-        return KP_ReadDecimal(rest, n, UINT32_MAX, number);
+        if (t.value == KP_NO_VALUE)
+            return KP_ReadDecimal(rest, n, UINT32_MAX, number);
+        if (t.value > UINT32_MAX)
+            return -1;
+        *number = static_cast<uint32_t>(t.value);
+        return 0;
     case TYPE_STRING:
         if (n > KMM_STRING_MAX)
             return -1;
@@ -418,7 +425,7 @@ int32_t ReadFromType(ArgType_e type, const char* str, void* buffer)
 {
     if (!str || !buffer)
         return -1;
-    const Token t{str, static_cast<int32_t>(std::strlen(str)), -1, -1};
+    const Token t{str, static_cast<int32_t>(std::strlen(str)), -1, -1, KP_NO_VALUE};
     uint32_t value = 0;
     if (readToken(type, t, &value, static_cast<char*>(buffer)) != 0)
         return -1;

@@ -112,7 +112,7 @@ int32_t KP_Match(const char* str, int32_t len, const char* typestr);
 // table order. Made once (when compiling, for a constant table); a byte with
 // more than kMax of them, or a table too large, is searched in full.
 struct KP_FirstIndex {
-    static constexpr int32_t kMax = 6;
+    static constexpr int32_t kMax = 7;
     // The common shapes of a pattern, matched without walking it: literal
     // characters alone, or followed by "%u" at its end, or by "%s".
     enum Shape : uint8_t { SHAPE_OTHER, SHAPE_LITERAL, SHAPE_DIGITS, SHAPE_REST };
@@ -123,8 +123,8 @@ struct KP_FirstIndex {
         Shape shape;
         uint8_t known; // leading characters the entry's byte has matched: 0 or 1
     };
-    struct Entry {
-        bool whole; // search the whole table
+    struct alignas(64) Entry { // 64 bytes: an entry is found by a shift
+        bool whole;            // search the whole table
         uint8_t n;
         Candidate c[kMax];
     };
@@ -179,10 +179,17 @@ constexpr KP_FirstIndex KP_IndexOf(const char* const* const* table)
 int32_t kp_ClassifyWhole(const char* str, int32_t len, const char* const* const* table,
                          int32_t* sub);
 
+// KP_ClassifyIndexed's value when it read no number.
+constexpr uint64_t KP_NO_VALUE = UINT64_MAX;
+
+// Most decimal digits whose number a uint64_t always holds.
+constexpr int32_t KP_U64_DIGITS = 19;
+
 // KP_Match of pat, the pattern of candidate c, whose first c.known characters
-// the token is known to have.
+// the token is known to have. A "%u" leaves in *digits the number its digits
+// make, modulo 2^64.
 inline bool kp_MatchCandidate(const char* str, int32_t len, const char* pat,
-                              const KP_FirstIndex::Candidate& c)
+                              const KP_FirstIndex::Candidate& c, uint64_t* digits)
 {
     if (c.shape == KP_FirstIndex::SHAPE_OTHER)
         return KP_Match(str, len, pat) == 0;
@@ -197,30 +204,49 @@ inline bool kp_MatchCandidate(const char* str, int32_t len, const char* pat,
     }
     if (c.shape != KP_FirstIndex::SHAPE_DIGITS)
         return true;
+    uint64_t v = 0;
     for (; i < len; i++) {
-        if (!kp_IsDigit(static_cast<unsigned char>(str[i])))
+        const auto d = static_cast<uint32_t>(static_cast<unsigned char>(str[i]) - '0');
+        if (d > 9)
             return false;
+        v = v * 10 + d;
     }
+    *digits = v;
     return true;
 }
 
 // DetermineType of the len characters at str and, in *sub, the pattern
 // matched in its list (-1 when none), trying only the patterns index names.
-// Inline: the runner asks it of each of a line's first tokens.
+// *value (when not nullptr) receives the number after the token's first
+// character if the pattern is that character and "%u" and the number has at
+// most KP_U64_DIGITS digits, else KP_NO_VALUE (also for a byte searched in
+// full): so the runner reads a number's digits once. Inline: the runner asks
+// it of each of a line's first tokens.
 inline int32_t KP_ClassifyIndexed(const char* str, int32_t len, const char* const* const* table,
-                                  const KP_FirstIndex& index, int32_t* sub)
+                                  const KP_FirstIndex& index, int32_t* sub,
+                                  uint64_t* value = nullptr)
 {
     const KP_FirstIndex::Entry& e = index.at[len > 0 ? static_cast<unsigned char>(str[0]) : 0];
-    if (e.whole)
-        return kp_ClassifyWhole(str, len, table, sub);
-    for (const KP_FirstIndex::Candidate* c = e.c; c < e.c + e.n; c++) {
-        if (kp_MatchCandidate(str, len, table[c->list][c->pattern], *c)) {
-            *sub = c->pattern;
-            return c->list;
+    int32_t type = -1;
+    *sub = -1;
+    uint64_t digits = KP_NO_VALUE;
+    if (e.whole) {
+        type = kp_ClassifyWhole(str, len, table, sub);
+    } else {
+        for (const KP_FirstIndex::Candidate* c = e.c; c < e.c + e.n; c++) {
+            if (kp_MatchCandidate(str, len, table[c->list][c->pattern], *c, &digits)) {
+                if (c->literal != 1 || c->shape != KP_FirstIndex::SHAPE_DIGITS ||
+                    len - 1 > KP_U64_DIGITS)
+                    digits = KP_NO_VALUE;
+                *sub = c->pattern;
+                type = c->list;
+                break;
+            }
         }
     }
-    *sub = -1;
-    return -1;
+    if (value)
+        *value = digits;
+    return type;
 }
 
 // FindInList(str, args[type]), or -1 when type is negative or past the table.

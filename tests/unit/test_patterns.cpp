@@ -403,6 +403,26 @@ TEST(PatternDataTypes, SubTypeOfAnotherList)
     EXPECT_EQ(DetermineSubType(DATA_INTEGER, "8585", DataType_List), 0);
 }
 
+// The number KP_ClassifyIndexed hands out for tok, which matched pat
+// (nullptr: none): ReadFromType's, for a pattern of one character and "%u"
+// whose byte the index holds and a number of at most 19 digits; else none.
+void expectValue(const std::string& tok, const char* pat, const KP_FirstIndex& index,
+                 uint64_t value)
+{
+    const bool oneAndDigits = pat && pat[0] != '\0' && pat[0] != '%' && pat[1] == '%' &&
+                              (pat[2] == 'u' || pat[2] == 'U') && pat[3] == '\0';
+    if (!oneAndDigits || index.at[static_cast<unsigned char>(tok[0])].whole ||
+        tok.size() - 1 > static_cast<size_t>(KP_U64_DIGITS)) {
+        ASSERT_EQ(value, KP_NO_VALUE);
+        return;
+    }
+    uint32_t want = 0;
+    if (ReadDecimal(tok.c_str() + 1, UINT32_MAX, &want) == 0)
+        ASSERT_EQ(value, want);
+    else
+        ASSERT_GT(value, uint64_t{UINT32_MAX});
+}
+
 // The first-byte index answers as the whole search does: every token of up to
 // four characters over an alphabet that meets each shape's edges (directives
 // first, in the middle and upper case, a pattern no shape covers, more
@@ -416,7 +436,17 @@ TEST(PatternIndex, AgreesWithTheWholeSearch)
     const char* const* const* const tables[] = {kAdversarial, kTable, kTableWithEmptyList,
                                                 Arguments, DataType_List};
     const std::string alphabet = "ab12%\"Px";
-    std::vector<std::string> tokens = {"", "P12", "STORE", "PrintAllMemory", "@100", "#5"};
+    std::vector<std::string> tokens = {"",
+                                       "P12",
+                                       "STORE",
+                                       "PrintAllMemory",
+                                       "@100",
+                                       "#5",
+                                       "#4294967295",
+                                       "#4294967296",
+                                       "#9999999999999999999",
+                                       "#00000000000000000001",
+                                       "#18446744073709551616"};
     for (size_t n = 0, from = 0; n < 4; n++) {
         const size_t to = tokens.size();
         for (size_t i = from; i < to; i++) {
@@ -430,10 +460,12 @@ TEST(PatternIndex, AgreesWithTheWholeSearch)
         for (const std::string& tok : tokens) {
             SCOPED_TRACE(tok);
             int32_t sub = -2;
+            uint64_t value = 0;
             const int32_t type = KP_ClassifyIndexed(tok.data(), static_cast<int32_t>(tok.size()),
-                                                    table, index, &sub);
+                                                    table, index, &sub, &value);
             ASSERT_EQ(type, DetermineType(tok.c_str(), table));
             ASSERT_EQ(sub, type < 0 ? -1 : DetermineSubType(type, tok.c_str(), table));
+            expectValue(tok, type < 0 ? nullptr : table[type][sub], index, value);
         }
     }
 }
