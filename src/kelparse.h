@@ -188,19 +188,22 @@ constexpr int32_t KP_U64_DIGITS = 19;
 // KP_Match of pat, the pattern of candidate c, whose first c.known characters
 // the token is known to have. A "%u" leaves in *digits the number its digits
 // make, modulo 2^64.
-inline bool kp_MatchCandidate(const char* str, int32_t len, const char* pat,
+inline bool kp_MatchCandidate(const char* str, int32_t len, const char* const* const* table,
                               const KP_FirstIndex::Candidate& c, uint64_t* digits)
 {
     if (c.shape == KP_FirstIndex::SHAPE_OTHER)
-        return KP_Match(str, len, pat) == 0;
+        return KP_Match(str, len, table[c.list][c.pattern]) == 0;
     const int32_t literal = c.literal;
     // A directive needs at least one token character where it stands.
     if (c.shape == KP_FirstIndex::SHAPE_LITERAL ? len != literal : len <= literal)
         return false;
     int32_t i = c.known;
-    for (; i < literal; i++) {
-        if (str[i] != pat[i])
-            return false;
+    if (i < literal) {
+        const char* pat = table[c.list][c.pattern];
+        for (; i < literal; i++) {
+            if (str[i] != pat[i])
+                return false;
+        }
     }
     if (c.shape != KP_FirstIndex::SHAPE_DIGITS)
         return true;
@@ -234,7 +237,7 @@ inline int32_t KP_ClassifyIndexed(const char* str, int32_t len, const char* cons
         type = kp_ClassifyWhole(str, len, table, sub);
     } else {
         for (const KP_FirstIndex::Candidate* c = e.c; c < e.c + e.n; c++) {
-            if (kp_MatchCandidate(str, len, table[c->list][c->pattern], *c, &digits)) {
+            if (kp_MatchCandidate(str, len, table, *c, &digits)) {
                 if (c->literal != 1 || c->shape != KP_FirstIndex::SHAPE_DIGITS ||
                     len - 1 > KP_U64_DIGITS)
                     digits = KP_NO_VALUE;
