@@ -200,10 +200,9 @@ inline bool kp_MatchCandidate(const char* str, int32_t len, const char* const* c
     int32_t i = c.known;
     if (i < literal) {
         const char* pat = table[c.list][c.pattern];
-        for (; i < literal; i++) {
-            if (str[i] != pat[i])
-                return false;
-        }
+        if (std::memcmp(str + i, pat + i, static_cast<size_t>(literal - i)) != 0)
+            return false;
+        i = literal;
     }
     if (c.shape != KP_FirstIndex::SHAPE_DIGITS)
         return true;
