@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "KelAlloc.h"
 
@@ -113,15 +114,12 @@ SegList* KMM_SeekSegListEnd(SegList* list)
 SegList* KMM_AppendSegList(SegList* list, SegList* node)
 {
     SegList* last = KMM_SeekSegListEnd(list);
-    if (!node)
-        return last;
-    if (!last) {
-        node->prev = nullptr;
-        return node;
+    if (node) {
+        node->prev = last;
+        if (last)
+            last->next = node;
     }
-    node->prev = last;
-    last->next = node;
-    return last;
+    return last ? last : node;
 }
 
 int32_t KMM_FreeSegList(SegList* list)
@@ -169,23 +167,19 @@ int32_t KMM_CompSegList(const SegList* l1, const SegList* l2)
 
 SegList* KMM_SortSegList(SegList* list)
 {
-    SegList* cur = KMM_SeekSegListHead(list);
-    if (!cur)
-        return nullptr;
+    SegList* head = KMM_SeekSegListHead(list);
     // Exchange sort of neighbours that steps back after every exchange; the
     // areas move, the nodes stay, so the head node keeps heading the list.
-    while (cur->next) {
+    for (SegList* cur = head; cur && cur->next;) {
         if (KMM_CompSegList(cur, cur->next) > 0) {
-            KelSegment tmp = cur->seg;
-            cur->seg = cur->next->seg;
-            cur->next->seg = tmp;
+            std::swap(cur->seg, cur->next->seg);
             if (cur->prev)
                 cur = cur->prev;
         } else {
             cur = cur->next;
         }
     }
-    return KMM_SeekSegListHead(cur);
+    return head;
 }
 
 SegList* KMM_MergeSegList(SegList* list)
@@ -276,15 +270,11 @@ int32_t KMM_InsertSegNode(SegList** list, SegList* node)
         if (KMM_AreaIntersectsSeg(&node->seg, &s->seg))
             return -1;
     }
-    node->prev = nullptr;
     node->next = nullptr;
-    if (!head) {
-        *list = node;
-        return 0;
-    }
     KMM_AppendSegList(head, node);
-    KMM_SortSegList(head);
-    *list = KMM_MergeSegList(head);
+    // Sorting moves areas, not nodes, so the head stays the head; an empty
+    // list becomes node alone.
+    *list = KMM_MergeSegList(KMM_SortSegList(head ? head : node));
     return 0;
 }
 
