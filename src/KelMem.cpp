@@ -54,10 +54,9 @@ DataType_e KMM_CellTag(const KelMem* cell)
 
 const char* KMM_InstructionName(int32_t value)
 {
-    const char* const* names = DataType_List[DATA_INSTRUCTION];
-    for (int32_t i = 0; names[i]; i++) {
+    for (int32_t i = 0; DataType_Instruction[i]; i++) {
         if (i == value)
-            return names[i];
+            return DataType_Instruction[i];
     }
     return nullptr;
 }
@@ -81,20 +80,21 @@ void markEmpty(KelMM* kmm, int32_t pos, int32_t len)
         kmm->mem[pos + i].type = DATA_ERROR;
 }
 
-// 1 when {pos, size} shares a cell with a segment of any process.
-int32_t areaIsOwned(const KelMM* kmm, int32_t pos, int32_t size)
+// True when a segment of any process is exactly {pos, size} or, unless
+// exact, shares a cell with it.
+bool isOwned(const KelMM* kmm, int32_t pos, int32_t size, bool exact)
 {
     const KelSegment area = {pos, size};
-    for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
-        const Process* p = kmm->processList[id];
+    for (const Process* p : kmm->processList) {
         if (!p)
             continue;
         for (const SegList* s = KMM_SeekSegListHead(p->segments); s; s = s->next) {
-            if (KMM_AreaIntersectsSeg(&area, &s->seg))
-                return 1;
+            if (exact ? s->seg.pos == pos && s->seg.len == size
+                      : KMM_AreaIntersectsSeg(&area, &s->seg) != 0)
+                return true;
         }
     }
-    return 0;
+    return false;
 }
 
 // Gives a single detached node back to the free list, which takes it over;
@@ -104,19 +104,6 @@ void giveBackNode(KelMM* kmm, SegList* node)
 {
     if (node->seg.len == 0 || KMM_InsertSegNode(&kmm->memFree, node) != 0)
         std::free(node);
-}
-
-// Gives {pos, len} back to the free list. ERR_UNKNOWN, with nothing changed,
-// when a node for it cannot be had.
-ErrMessage_t giveBack(KelMM* kmm, int32_t pos, int32_t len)
-{
-    if (len == 0)
-        return ERR_NONE;
-    SegList* node = KMM_CreateSegList(pos, len, nullptr, nullptr);
-    if (!node)
-        return ERR_UNKNOWN;
-    giveBackNode(kmm, node);
-    return ERR_NONE;
 }
 
 // Gives every area of a process's list back by moving its nodes into the
@@ -222,11 +209,10 @@ KelMM* KMM_Create(int32_t memSize)
 {
     if (memSize < 1)
         return nullptr;
-    auto* kmm = static_cast<KelMM*>(kel_Malloc(sizeof(KelMM)));
+    // Zero bytes: empty slots, text to standard output, no placer.
+    auto* kmm = static_cast<KelMM*>(kel_Calloc(1, sizeof(KelMM)));
     if (!kmm)
         return nullptr;
-    for (Process*& slot : kmm->processList)
-        slot = nullptr;
     // Zero bytes: every cell carries the tag DATA_MAGIC, never allocated.
     kmm->mem = static_cast<KelMem*>(kel_Calloc(static_cast<size_t>(memSize), sizeof(KelMem)));
     kmm->memFree = KMM_CreateSegList(0, memSize, nullptr, nullptr);
@@ -237,8 +223,6 @@ KelMM* KMM_Create(int32_t memSize)
         return nullptr;
     }
     kmm->memSize = memSize;
-    kmm->out = nullptr;
-    kmm->placer = nullptr;
     return kmm;
 }
 
@@ -246,7 +230,7 @@ ErrMessage_t KMM_AllocateSegmentAt(KelMM* kmm, int32_t pos, int32_t size)
 {
     if (!kmm || pos < 0 || size < 0)
         return ERR_UNKNOWN;
-    if (static_cast<int64_t>(pos) + size > kmm->memSize || areaIsOwned(kmm, pos, size))
+    if (static_cast<int64_t>(pos) + size > kmm->memSize || isOwned(kmm, pos, size, false))
         return ERR_INSUFFICIENTMEM;
     // An empty segment covers no cell; cutting it out of a free area would
     // split that area into two touching ones that never join again.
@@ -273,18 +257,15 @@ int32_t KMM_AllocateSegment(KelMM* kmm, int32_t size)
 
 ErrMessage_t KMM_FreeSegment(KelMM* kmm, int32_t pos, int32_t size)
 {
-    if (!kmm)
+    if (!kmm || !isOwned(kmm, pos, size, true))
         return ERR_UNKNOWN;
-    for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
-        const Process* p = kmm->processList[id];
-        if (!p)
-            continue;
-        for (const SegList* s = KMM_SeekSegListHead(p->segments); s; s = s->next) {
-            if (s->seg.pos == pos && s->seg.len == size)
-                return giveBack(kmm, pos, size);
-        }
-    }
-    return ERR_UNKNOWN;
+    if (size == 0)
+        return ERR_NONE;
+    SegList* node = KMM_CreateSegList(pos, size, nullptr, nullptr);
+    if (!node)
+        return ERR_UNKNOWN;
+    giveBackNode(kmm, node);
+    return ERR_NONE;
 }
 
 ErrMessage_t KMM_TerminateProcess(KelMM* kmm, int32_t ID)
@@ -368,10 +349,8 @@ ErrMessage_t KMM_Free(KelMM* kmm)
 {
     if (!kmm)
         return ERR_UNKNOWN;
-    for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++) {
-        if (kmm->processList[id])
-            KMM_TerminateProcess(kmm, id);
-    }
+    for (int32_t id = 0; id < KMM_PROCESS_SLOTS; id++)
+        KMM_TerminateProcess(kmm, id); // ERR_NOPROCESS for an empty slot
     std::free(kmm->mem);
     KMM_FreeSegList(kmm->memFree);
     // Cleared so that a later call finds an empty machine, not freed memory.
