@@ -15,14 +15,6 @@
 
 namespace {
 
-// Releases the first n strings of a list under construction, then the array.
-void freePartial(char** list, int32_t n)
-{
-    for (int32_t i = 0; i < n; i++)
-        std::free(list[i]);
-    std::free(list);
-}
-
 // Copies the len characters at s into a new heap string; nullptr when memory
 // runs out.
 char* copyToken(const char* s, int32_t len)
@@ -68,24 +60,22 @@ char** Explode(const char* strIn)
     int32_t count = 0;
     const char* tok = nullptr;
     for (int32_t len = KP_NextToken(strIn, &tok); len > 0; len = KP_NextToken(tok + len, &tok)) {
-        // Grown by one element per token, with room for the terminator.
+        // Grown by one element per token, with room for the terminator, which
+        // is always in place: a list cut short is released by FreeStrList.
         void* grown = AllocateArray(list, sizeof(char*), count + 2);
         if (!grown) {
-            freePartial(list, count);
+            FreeStrList(list);
             return nullptr;
         }
         list = static_cast<char**>(grown);
-        char* token = copyToken(tok, len);
-        if (!token) {
-            freePartial(list, count);
+        list[count] = copyToken(tok, len);
+        if (!list[count]) {
+            FreeStrList(list);
             return nullptr;
         }
-        list[count++] = token;
+        list[++count] = nullptr;
     }
-    if (count == 0)
-        return nullptr;
-    list[count] = nullptr;
-    return list;
+    return list; // nullptr when the line holds no token
 }
 
 void FreeStrList(char** strList)
