@@ -16,11 +16,7 @@ enum DataType_e : int32_t {
 };
 
 // The values are the indices of "RUN" and "HALT" in DataType_Instruction.
-enum InstructionType_e : int32_t {
-    INSTRUCTION_ERROR = -1,
-    INSTRUCTION_RUN = 0,
-    INSTRUCTION_HALT = 1
-};
+enum InstructionType_e : int32_t { INSTRUCTION_RUN = 0, INSTRUCTION_HALT = 1 };
 
 struct KelMem_Integer {
     DataType_e type;

@@ -7,9 +7,6 @@
 
 #include "KelMem.h"
 
-static_assert(sizeof(KelMM::processList) / sizeof(KelMM::processList[0]) == KMM_PROCESS_SLOTS,
-              "one slot per process number");
-
 // Every cell variant begins with its tag, so the tag reads alike through any.
 static_assert(offsetof(KelMem_Integer, type) == 0 && offsetof(KelMem_String, type) == 0 &&
                   offsetof(KelMem_Instruction, type) == 0,
