@@ -37,10 +37,8 @@ const char* const ErrMessages[13] = {
 
 const char* KMM_ErrorText(ErrMessage_t code)
 {
-    if (code == ERR_NONE)
-        return nullptr;
-    if (code >= ERR_INVALIDINPUT && code < ERR_NONE)
-        return ErrMessages[code];
+    if (code >= ERR_INVALIDINPUT && code <= ERR_NONE)
+        return ErrMessages[code]; // nullptr for ERR_NONE
     return "Unknown error.";
 }
 
@@ -121,13 +119,7 @@ void giveBackList(KelMM* kmm, SegList* list)
 // True when no size is negative; sizes of a process to be created.
 bool sizesValid(int32_t nSegs, const int32_t* size)
 {
-    if (nSegs < 1 || !size)
-        return false;
-    for (int32_t n = 0; n < nSegs; n++) {
-        if (size[n] < 0)
-            return false;
-    }
-    return true;
+    return nSegs >= 1 && size && std::none_of(size, size + nSegs, [](int32_t n) { return n < 0; });
 }
 
 // Checks a store; on ERR_NONE *cell is the cell to write. The first segment
