@@ -143,8 +143,7 @@ ErrMessage_t findStoreCell(KelMM* kmm, int32_t process, int32_t addr, KelMem** c
     return ERR_INVALIDADDRESS;
 }
 
-// Prints every cell of every area of the list, in list order.
-// The report line of the cell at addr, which lies in memory.
+// Writes the report line of the cell at addr, which lies in memory.
 void printCell(KelOut* out, int32_t addr, const KelMem& cell)
 {
     const DataType_e tag = KMM_CellTag(&cell);
@@ -185,6 +184,7 @@ void printCell(KelOut* out, int32_t addr, const KelMem& cell)
     KO_LineEnd(&rl);
 }
 
+// Prints every cell of every area of the list, in list order.
 void printListCells(KelMM* kmm, const SegList* list)
 {
     // The bounds are taken to memory once per segment, not checked per cell.
