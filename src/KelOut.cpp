@@ -43,7 +43,7 @@ void KO_InitStream(KelOut* out, std::FILE* fp)
 
 void KO_InitGather(KelOut* out, std::FILE* fp, char* block, size_t size)
 {
-    *out = KelOut{KO_MODE_GATHER, fp, block, 0, size, 0};
+    *out = KelOut{size > 0 ? KO_MODE_GATHER : KO_MODE_STREAM, fp, block, 0, size, 0};
 }
 
 void KO_InitMemory(KelOut* out)
@@ -60,16 +60,15 @@ void ko_WriteOther(KelOut* out, const char* s, size_t n)
         return;
     }
     if (out->mode == KO_MODE_GATHER) {
-        KO_Flush(out);
-        if (n < out->cap) {
-            std::memcpy(out->buf, s, n);
-            out->len = n;
-        } else {
-            writeStream(out, out->fp, s, n);
+        // Written only in whole blocks, a line cut where it falls: the kernel
+        // stores aligned blocks of a file faster than pieces within pages.
+        for (size_t take = 0; n > out->cap - out->len; s += take, n -= take) {
+            take = out->cap - out->len;
+            std::memcpy(out->buf + out->len, s, take);
+            out->len = out->cap;
+            KO_Flush(out);
         }
-        return;
-    }
-    if (!reserve(out, n)) {
+    } else if (!reserve(out, n)) {
         out->failed = 1;
         return;
     }
@@ -112,10 +111,10 @@ char* ko_LineRoom(KelOut* out)
         return nullptr;
     if (out->cap - out->len >= KO_LINE)
         return out->buf + out->len;
-    if (out->mode == KO_MODE_GATHER) {
-        KO_Flush(out);
-        return out->cap >= KO_LINE ? out->buf : nullptr;
-    }
+    // A block too full for a line stays as it is: the line is made in its
+    // own room and fills the block when written.
+    if (out->mode == KO_MODE_GATHER)
+        return nullptr;
     if (!reserve(out, KO_LINE)) {
         out->failed = 1;
         return nullptr;

@@ -32,7 +32,8 @@ struct KelOut {
 void KO_InitStream(KelOut* out, std::FILE* fp);
 
 // Gathers text in block (size bytes, the caller's, never grown or freed
-// here) and writes it to fp when full; KO_Flush writes the rest.
+// here) and writes it to fp a full block at a time; KO_Flush writes the
+// rest. A block of no bytes makes a stream.
 void KO_InitGather(KelOut* out, std::FILE* fp, char* block, size_t size);
 
 // Keeps the text in memory: buf[0, len) was written since the owner last

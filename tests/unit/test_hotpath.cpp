@@ -60,27 +60,36 @@ TEST(HotPath, NumbersMatchPrintfOverDigitCountsAndWidths)
 }
 
 // Pieces that fit, one that fills the block, and one larger than the block
-// reach the stream whole and in order; a failed write is flagged.
+// reach the stream whole and in order, and only in whole blocks until the
+// flush; a block of no bytes writes straight through; a failed write is
+// flagged.
 TEST(HotPath, GatheringStreamKeepsOrderAcrossItsBlock)
 {
-    std::FILE* fp = std::tmpfile();
-    ASSERT_NE(fp, nullptr);
-    char block[8];
-    KelOut out;
-    KO_InitGather(&out, fp, block, sizeof block);
     const std::vector<std::string> pieces = {"abc", "de", "fgh", "i", "0123456789abcdef", "xy", ""};
-    std::string all;
-    for (const std::string& p : pieces) {
-        KO_Write(&out, p.data(), p.size());
-        all += p;
-        EXPECT_LE(out.len, sizeof block);
+    for (size_t size : {size_t{8}, size_t{0}}) {
+        std::FILE* fp = std::tmpfile();
+        ASSERT_NE(fp, nullptr);
+        char block[8];
+        KelOut out;
+        KO_InitGather(&out, fp, block, size);
+        std::string all;
+        for (const std::string& p : pieces) {
+            KO_Write(&out, p.data(), p.size());
+            all += p;
+            EXPECT_LE(out.len, size);
+            const size_t written = fileText(fp).size();
+            EXPECT_EQ(written + out.len, all.size());
+            if (size > 0) {
+                EXPECT_EQ(written % size, 0U) << "after " << p;
+            }
+        }
+        KO_Flush(&out);
+        EXPECT_EQ(out.len, 0U);
+        EXPECT_EQ(fileText(fp), all);
+        EXPECT_EQ(out.failed, 0);
+        std::fclose(fp);
     }
-    EXPECT_EQ(fileText(fp).size() + out.len, all.size());
-    KO_Flush(&out);
-    EXPECT_EQ(out.len, 0U);
-    EXPECT_EQ(fileText(fp), all);
-    EXPECT_EQ(out.failed, 0);
-    std::fclose(fp);
+    char block[8];
 
     kt_TempDir dir;
     std::FILE* readOnly = std::fopen(dir.write("r.txt", "").c_str(), "r");
@@ -94,8 +103,8 @@ TEST(HotPath, GatheringStreamKeepsOrderAcrossItsBlock)
 }
 
 // Lines made with KelLine land as KO_Write would put them, in order with
-// other writes: in place in a gathering stream's block (written out first
-// when too full) or in memory (grown), or in the line's own bytes for a
+// other writes: in place in a gathering stream's block (in its own bytes
+// when the block is too full, then filling it) or in memory (grown), or in the line's own bytes for a
 // stream and a block smaller than a line; a line longer than KO_LINE is
 // written whole, in pieces.
 TEST(HotPath, LinesKeepOrderWithWrites)
