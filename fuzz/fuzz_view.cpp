@@ -405,18 +405,18 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 }
 
 // The fast escape against the plain one, on the bytes from each of their
-// first sixteen positions (every alignment of the words to the bytes).
+// first sixteen positions (every alignment of the chunks to the bytes).
 void checkEscape(std::string_view bytes)
 {
     for (bool html : {false, true}) {
-        for (size_t from = 0; from < bytes.size() && from < 2 * sizeof(uint64_t); from++) {
+        for (size_t from = 0; from < bytes.size() && from < 16; from++) {
             const std::string_view rest = bytes.substr(from);
             std::string fast(6 * rest.size(), '\0');
             std::string plain(6 * rest.size(), '\0');
             fast.resize(static_cast<size_t>(kv::kv_JsonEscape(&fast[0], rest, html) - fast.data()));
             plain.resize(
                 static_cast<size_t>(kv::kv_JsonEscapePlain(&plain[0], rest, html) - plain.data()));
-            fz_require(fast == plain, "escaped from %zu: %zu bytes by words, %zu by the table", from,
+            fz_require(fast == plain, "escaped from %zu: %zu bytes in chunks, %zu by the table", from,
                        fast.size(), plain.size());
         }
     }

@@ -59,16 +59,19 @@ size_t utf8Length(const unsigned char* s, size_t n)
     return len;
 }
 
-// The escape rule, the one table of it: for each ASCII byte, 0 when it
-// goes through as it is, 'u' for \u00XX, else the letter of its short
-// escape. Row 1, for text inside a page's <script>, also escapes <, > and &.
+// The escape rule, the one table of it: for each byte, 0 when it goes
+// through as it is, 'u' for \u00XX, '8' for a byte of 0x80 or more (UTF-8,
+// see highBytes), else the letter of its short escape. Row 1, for text
+// inside a page's <script>, also escapes <, > and &.
 struct EscapeTable {
-    char second[2][0x80] = {};
+    char second[2][0x100] = {};
     constexpr EscapeTable()
     {
         for (int html = 0; html < 2; html++) {
             for (int c = 0; c < 0x20; c++)
                 second[html][c] = 'u';
+            for (int c = 0x80; c < 0x100; c++)
+                second[html][c] = '8';
             const char pairs[][2] = {
                 {'\n', 'n'}, {'\t', 't'}, {'\r', 'r'}, {'"', '"'}, {'\\', '\\'}};
             for (const auto& p : pairs)
@@ -100,29 +103,21 @@ size_t highBytes(char** w, const unsigned char* s, size_t n, bool html)
     return len;
 }
 
-constexpr uint64_t kOnes = 0x0101010101010101ULL;
-constexpr uint64_t kHighs = 0x8080808080808080ULL;
+// Bytes tested at once by the fast scan.
+constexpr size_t kChunk = 16;
 
-// The high bit of each byte of w below n (n <= 0x80), or equal to c. A
-// borrow may also mark bytes above a marked one, never below: the lowest
-// mark is exact.
-constexpr uint64_t anyBelow(uint64_t w, uint64_t n)
-{
-    return (w - kOnes * n) & ~w & kHighs;
-}
-constexpr uint64_t anyEqual(uint64_t w, unsigned char c)
-{
-    return anyBelow(w ^ (kOnes * c), 1);
-}
+// A GCC and Clang vector of kChunk bytes: SSE2 on x86-64, where the
+// target has vectors at all.
+typedef signed char Chunk __attribute__((vector_size(kChunk)));
 
 // Writes the escape of the byte at s[0], which is not plain, and of the
 // bytes of its UTF-8 sequence; the bytes read.
 size_t escapeAt(char** w, const unsigned char* s, size_t n, bool html)
 {
     const unsigned char c = s[0];
-    if (c >= 0x80)
-        return highBytes(w, s, n, html);
     const char e = kEscape.second[html ? 1 : 0][c];
+    if (e == '8')
+        return highBytes(w, s, n, html);
     if (e == 'u') {
         *w = hexEscape(*w, c);
     } else {
@@ -133,14 +128,28 @@ size_t escapeAt(char** w, const unsigned char* s, size_t n, bool html)
     return 1;
 }
 
-// The marks, in the high bits of the bytes of w, of the bytes that are not
-// plain; the lowest mark is the first such byte.
-template <bool kHtml> uint64_t wordStops(uint64_t w)
+// The index of the first of the kChunk bytes at s that is not plain, or
+// kChunk when all are.
+template <bool kHtml> size_t chunkStop(const unsigned char* s)
 {
-    uint64_t stop = anyBelow(w, 0x20) | (w & kHighs) | anyEqual(w, '"') | anyEqual(w, '\\');
+    Chunk c;
+    std::memcpy(&c, s, sizeof c);
+    // As signed bytes, those of 0x80 and up are negative: one comparison
+    // finds them and the control characters.
+    Chunk stop = (c < 0x20) | (c == '"') | (c == '\\');
     if (kHtml)
-        stop |= anyEqual(w, '<') | anyEqual(w, '>') | anyEqual(w, '&');
-    return stop;
+        stop |= (c == '<') | (c == '>') | (c == '&');
+    // Each byte of stop is 0 or 0xFF: the first one set, read as two words.
+    uint64_t half[2];
+    std::memcpy(half, &stop, sizeof half);
+    for (size_t h = 0; h < 2; h++) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+        half[h] = __builtin_bswap64(half[h]);
+#endif
+        if (half[h] != 0)
+            return 8 * h + static_cast<size_t>(__builtin_ctzll(half[h])) / 8;
+    }
+    return kChunk;
 }
 
 template <bool kHtml> char* escapeFast(char* w, const unsigned char* s, size_t n)
@@ -148,27 +157,21 @@ template <bool kHtml> char* escapeFast(char* w, const unsigned char* s, size_t n
     const char* second = kEscape.second[kHtml ? 1 : 0];
     size_t i = 0;
     while (i < n) {
-        // Eight bytes at a time, each word stored whole before it is tested:
-        // the bytes past a stop are written over next, and the room of six
+        // A chunk at a time, each stored whole before it is tested: the
+        // bytes past a stop are written over next, and the room of six
         // bytes per byte covers them.
-        uint64_t stop = 0;
-        for (; i + sizeof stop <= n; i += sizeof stop, w += sizeof stop) {
-            uint64_t word = 0;
-            std::memcpy(&word, s + i, sizeof word);
-            std::memcpy(w, &word, sizeof word);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-            word = __builtin_bswap64(word);
-#endif
-            stop = wordStops<kHtml>(word);
-            if (stop != 0)
+        size_t stop = kChunk;
+        for (; i + kChunk <= n; i += kChunk, w += kChunk) {
+            std::memcpy(w, s + i, kChunk);
+            stop = chunkStop<kHtml>(s + i);
+            if (stop < kChunk)
                 break;
         }
-        if (stop != 0) {
-            const auto k = static_cast<size_t>(__builtin_ctzll(stop)) / 8;
-            w += k;
-            i += k;
+        if (stop < kChunk) {
+            w += stop;
+            i += stop;
         } else {
-            while (i < n && s[i] < 0x80 && second[s[i]] == 0)
+            while (i < n && second[s[i]] == 0)
                 *w++ = static_cast<char>(s[i++]);
             if (i == n)
                 break;
@@ -186,7 +189,7 @@ char* kv_JsonEscapePlain(char* w, std::string_view bytes, bool html)
     const char* second = kEscape.second[html ? 1 : 0];
     size_t i = 0;
     while (i < bytes.size()) {
-        if (s[i] < 0x80 && second[s[i]] == 0)
+        if (second[s[i]] == 0)
             *w++ = static_cast<char>(s[i++]);
         else
             i += escapeAt(&w, s + i, bytes.size() - i, html);

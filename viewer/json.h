@@ -22,8 +22,8 @@ void kv_JsonString(std::string* out, std::string_view bytes, bool html);
 
 // The escape rule alone: writes bytes escaped (without quotes) at w, which
 // has room for 6 bytes per byte; the end of what it wrote. kv_JsonEscape
-// finds the bytes that go through as they are eight at a time (the trace's
-// strings pass here, every byte of them); kv_JsonEscapePlain, one at a time,
+// finds the bytes that go through as they are sixteen at a time (the
+// trace's strings pass here, every byte of them); kv_JsonEscapePlain, one at a time,
 // is the rule as its table states it, and the fuzz target holds the two
 // to the same bytes.
 char* kv_JsonEscape(char* w, std::string_view bytes, bool html);
