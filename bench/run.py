@@ -94,6 +94,9 @@ def measure(build, lines, runs, view):
             v_times.append(vt)
             v_ratios.append(vt / kt)
             v_peak = max(v_peak, vp)
+    # The last output goes too: kept, a trace of hundreds of MB would be
+    # written back to the disk while the next size is timed.
+    os.remove(out)
     row = {
         "lines": lines,
         "kelmem": statistics.median(k_times),
