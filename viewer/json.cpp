@@ -106,8 +106,8 @@ size_t highBytes(char** w, const unsigned char* s, size_t n, bool html)
 // Bytes tested at once by the fast scan.
 constexpr size_t kChunk = 16;
 
-// A GCC and Clang vector of kChunk bytes: SSE2 on x86-64, where the
-// target has vectors at all.
+// A GCC and Clang vector of kChunk bytes: SSE2 on x86-64, plain scalar
+// code on a target without vectors.
 typedef signed char Chunk __attribute__((vector_size(kChunk)));
 
 // Writes the escape of the byte at s[0], which is not plain, and of the
